@@ -1,0 +1,27 @@
+// The libcurl implementation of InternetSession, used by the programs.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "web/session.h"
+
+namespace zemlaro {
+
+struct CurlSettings {
+  // A connection that is not up by then fails.
+  std::chrono::milliseconds connectTimeout{30000};
+  // A transfer that delivers no byte for this long fails.
+  std::chrono::milliseconds stallTimeout{30000};
+  // A body that grows past this stops the read and fails the request.
+  std::size_t maxBodyBytes = 16u << 20;
+  // A PEM file of CAs trusted besides the system's store; empty for none.
+  Text extraCaFile;
+  // When set and true, a transfer under way stops at once and fails.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+std::unique_ptr<InternetSession> MakeCurlSession(const CurlSettings& settings = {});
+
+}  // namespace zemlaro
