@@ -1,0 +1,801 @@
+#include "tools/sample-market/market_server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string_view>
+#include <thread>
+
+namespace zemlaro::market {
+namespace {
+
+constexpr int kPageStep = 44;  // the client's offset step, whatever listingsPerPage says
+constexpr char kCookieName[] = "market_session";
+constexpr char kRedirectMarkerKey[] = "market_redirected";
+constexpr char kAnswerType[] = "text/javascript; charset=utf-8";
+constexpr char kHtmlType[] = "text/html; charset=utf-8";
+constexpr int kEndlessBatch = 44;  // listings per chunk of an endless body
+constexpr auto kEndlessPause = std::chrono::milliseconds(5);
+constexpr auto kPollSlice = std::chrono::milliseconds(50);
+constexpr auto kResetPause = std::chrono::milliseconds(100);
+
+// ---------------------------------------------------------------------------------------------
+// Deterministic listing content
+
+uint64_t Fnv1a(std::string_view s) {
+  uint64_t h = 14695981039346656037ULL;
+  for (unsigned char c : s) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+uint64_t Mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+uint64_t ListingSeed(const std::string& keyword, int page, int index) {
+  const uint64_t where =
+      (uint64_t{static_cast<uint32_t>(page)} << 32) | static_cast<uint32_t>(index);
+  return Mix(Fnv1a(keyword) ^ Mix(where));
+}
+
+template <size_t N>
+const char* Pick(const char* const (&words)[N], uint64_t r) {
+  return words[r % N];
+}
+
+constexpr const char* kLeadWords[] = {"新款", "正品", "包邮", "热卖", "官方", "原装",
+                                      "韩版", "时尚", "简约", "经典", "进口", "限时特价"};
+constexpr const char* kMiddleWords[] = {"男女同款", "加厚", "大容量", "便携式", "智能", "防水",
+                                        "高清",     "家用", "学生",   "办公",   "户外", "专用"};
+constexpr const char* kTailWords[] = {"套装",   "礼盒装", "旗舰款", "配件", "精选",
+                                      "升级版", "全新",   "现货",   "特惠", "爆款"};
+// Seller nicks mix Chinese and ASCII (both letter cases) so that a fragment filter keeps a
+// part of a page.
+constexpr const char* kNickHeads[] = {"发个", "哈哈", "小店", "tb",   "Apple", "zm",
+                                      "优品", "ABC",  "abc",  "数码", "星光",  "Mi"};
+constexpr const char* kNickTails[] = {"旗舰店", "小店",  "数码专营", "888",   "shop",  "官方店",
+                                      "哈哈",   "Store", "精品屋",   "_2015", "家居馆"};
+constexpr const char* kLocations[] = {"浙江 杭州", "广东 深圳", "上海",      "北京",
+                                      "江苏 苏州", "福建 泉州", "广东 广州", "山东 青岛"};
+constexpr const char* kIcons[] = {"icon-service-remai", "icon-service-xinpin",
+                                  "icon-service-baoyou", "icon-service-tianmao"};
+constexpr const char* kIconTexts[] = {"掌柜热卖宝贝", "新品", "包邮", "天猫宝贝"};
+
+uint64_t ItemIdNumber(const std::string& keyword, int page, int index) {
+  const uint64_t pageSlot = static_cast<uint64_t>(((page % 100) + 100) % 100);
+  return 5'000'000'000'000ULL + (Fnv1a(keyword) % 1'000'000) * 10'000'000 + pageSlot * 100'000 +
+         static_cast<uint64_t>(index) % 100'000;
+}
+
+std::string JsonEscape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 8);
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string HtmlEscape(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string Price(uint64_t r) {
+  const uint64_t cents = 990 + r % 99000;
+  return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
+         std::to_string(cents % 100);
+}
+
+// One listing of the auctions array, roughly 600 bytes.
+std::string ListingJson(const SampleListing& l, const std::string& keyword, int page, int index,
+                        const std::string& host) {
+  const uint64_t r = Mix(ListingSeed(keyword, page, index) ^ 0x5A5A5A5AULL);
+  const std::string id = l.itemId;
+  const std::string userId = std::to_string(100'000'000 + r % 3'000'000'000ULL);
+  const std::string picId = std::to_string(Mix(r) % 10'000'000'000ULL);
+  const uint64_t icon = (r >> 20) % std::size(kIcons);
+  std::string j;
+  j.reserve(700 + l.title.size() * 2);
+  j += R"({"i2iTags":{"samestyle":{"url":""},"similar":{"url":""}},"p4pTags":[],"nid":")";
+  j += id;
+  j += R"(","category":")" + std::to_string(50'000'000 + r % 9'000'000);
+  j += R"(","pid":"","title":")";
+  j += JsonEscape(l.title);
+  j += R"(","raw_title":")";
+  j += JsonEscape(l.title);
+  j += R"(","pic_url":"//img.market.test/i4/TB1)" + picId + R"(.jpg","detail_url":"//)";
+  j += host + "/item.htm?id=" + id;
+  j += R"(","view_price":")" + Price(r);
+  j += R"(","view_fee":")" + std::string((r >> 8) % 3 == 0 ? "10.00" : "0.00");
+  j += R"(","item_loc":")" + std::string(Pick(kLocations, r >> 12));
+  j += R"(","view_sales":")" + std::to_string((r >> 16) % 5000) + "人付款";
+  j += R"(","comment_count":")" + std::to_string((r >> 24) % 3000);
+  j += R"(","user_id":")" + userId;
+  j += R"(","nick":")";
+  j += JsonEscape(l.sellerNick);
+  j += R"(","shopcard":{"levelClasses":[],"isTmall":)";
+  j += (r >> 28) % 4 == 0 ? "true" : "false";
+  j += R"(,"delivery":[482,1,2158],"encryptedUserId":"Uv)" + picId + R"("},"icon":[{"title":")";
+  j += std::string(kIconTexts[icon]) + R"(","dom_class":")" + kIcons[icon];
+  j += R"(","position":"1"}],"shopLink":"//store.market.test/shop?uid=)" + userId;
+  j += R"(","risk":""})";
+  return j;
+}
+
+struct Query {
+  std::string keyword;  // decoded from q, UTF-8
+  int offset = 0;
+  int page = 1;
+  std::string callback;
+  std::string host;  // 127.0.0.1:PORT
+};
+
+std::string AnswerHead(const Query& q) {
+  return q.callback +
+         R"(({"pageName":"mainsrp","mods":{"shopcombotip":{"status":"hide"},"phonenav":)"
+         R"({"status":"hide"},"itemlist":{"status":"show","data":{"postFeeText":"运费",)"
+         R"("trace":"msrp_auction","auctions":[)";
+}
+
+std::string AnswerTail(const Query& q, int count) {
+  const std::string kw = JsonEscape(q.keyword);
+  return R"(],"recommendAuctions":[],"isSameStyleView":false,"sellers":[],"query":")" + kw +
+         R"("}},"pager":{"status":"show","data":{"pageSize":44,"totalPage":100,"currentPage":)" +
+         std::to_string(q.page) + R"(,"totalCount":)" + std::to_string(count == 0 ? 0 : 4400) +
+         R"(}}},"mainInfo":{"srpGlobal":{"q":")" + kw + R"(","s":")" + std::to_string(q.offset) +
+         R"(","bcoffset":"1"},"traceInfo":{"traceData":{"remoteip":"127.0.0.1"}}},)"
+         R"("feature":{"webpOff":false,"retinaOff":false,"shopcardOff":true}});)";
+}
+
+SampleListing GarbageListing(const std::string& keyword, int page, int index) {
+  SampleListing l = ListingAt(keyword, page, index);
+  if (index == kGarbageBadUtf8Index) {
+    // a stray byte, a byte-order mark start, an overlong '/', a surrogate and a cut sequence
+    l.title += "\xFF\xFE\xC0\xAF\xED\xA0\x80\xE6\x89";
+  } else if (index == kGarbageLongTitleIndex) {
+    const size_t target = kGarbageLongTitleBytes;
+    l.title.reserve(target);
+    while (l.title.size() + 3 <= target) l.title += "长";
+    l.title.append(target - l.title.size(), 'x');
+  }
+  return l;
+}
+
+std::string ListingsAnswer(const Query& q, int count, bool garbage) {
+  std::string body = AnswerHead(q);
+  body.reserve(static_cast<size_t>(count) * 700 + 1024 +
+               (garbage ? static_cast<size_t>(kGarbageLongTitleBytes) * 2 : 0));
+  const int zeroAfter = std::min(kGarbageZeroAfterIndex, count - 1);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) body += ',';
+    const SampleListing l =
+        garbage ? GarbageListing(q.keyword, q.page, i) : ListingAt(q.keyword, q.page, i);
+    body += ListingJson(l, q.keyword, q.page, i, q.host);
+    if (garbage && i == zeroAfter) body += '\0';
+  }
+  body += AnswerTail(q, count);
+  return body;
+}
+
+std::string LoginPageHtml() {
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>登录 - 亲，请登录</title>"
+         "</head>\n<body><div class=\"login-box\"><h3>亲，请登录</h3>"
+         "<p>为了您的账户安全，请登录后继续访问。</p>\n"
+         "<form id=\"J_Form\" action=\"/member/login.jhtml\" method=\"post\">"
+         "<input type=\"text\" name=\"TPL_username\" placeholder=\"手机号/会员名/邮箱\">"
+         "<input type=\"password\" name=\"TPL_password\" placeholder=\"密码\">"
+         "<button type=\"submit\">登 录</button></form>\n"
+         "<a href=\"/member/reg.htm\">免费注册</a> <a href=\"/member/forget.htm\">忘记密码</a>"
+         "</div></body></html>\n";
+}
+
+std::string ItemPageHtml(const std::string& id) {
+  const std::string safe = HtmlEscape(id);
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>宝贝详情 " + safe +
+         "</title></head>\n<body><h1>宝贝 " + safe + "</h1><p>item id=" + safe +
+         "</p></body></html>\n";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sockets of the server's connections
+//
+// The HTTP library does not hand the connection's socket to handlers, so it is found by its
+// addresses among the process's descriptors. Each match is a duplicate, so a descriptor that
+// the library closes meanwhile cannot be mistaken for another one.
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  ~UniqueFd() { Close(); }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+};
+
+int PortOf(const sockaddr_storage& a) {
+  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
+  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
+  return -1;
+}
+
+// Accepted sockets whose local port is `localPort` (and whose peer port is `remotePort`, when
+// that is not -1).
+std::vector<UniqueFd> ServerConnections(int localPort, int remotePort) {
+  std::vector<UniqueFd> found;
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return found;
+  const int own = ::dirfd(dir);
+  while (dirent* entry = ::readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == own) continue;
+    UniqueFd copy(::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0));
+    if (!copy) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t localLen = sizeof local, peerLen = sizeof peer;
+    if (::getsockname(copy.get(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
+    if (PortOf(local) != localPort) continue;
+    if (::getpeername(copy.get(), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
+    if (remotePort != -1 && PortOf(peer) != remotePort) continue;
+    found.push_back(std::move(copy));
+  }
+  ::closedir(dir);
+  return found;
+}
+
+UniqueFd ConnectionOf(int localPort, int remotePort) {
+  auto found = ServerConnections(localPort, remotePort);
+  if (found.empty()) return UniqueFd();
+  return std::move(found.front());
+}
+
+// The peer has closed its side (or the connection failed).
+bool PeerGone(int fd) {
+  pollfd p{fd, POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// Sends a TCP reset at once: disconnecting a connected TCP socket aborts it, and a zero
+// linger time makes the final close abort it too.
+void ResetConnection(int fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  sockaddr unspec{};
+  unspec.sa_family = AF_UNSPEC;
+  ::connect(fd, &unspec, sizeof unspec);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A task queue with a thread per connection, so that a hanging answer never holds up others.
+
+class ThreadPerConnection : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> fn) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Reap();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto task = std::make_shared<std::function<void()>>(std::move(fn));
+    try {
+      workers_.push_back({std::thread([task, done] {
+                            (*task)();
+                            done->store(true);
+                          }),
+                          done});
+    } catch (const std::system_error&) {
+      (*task)();  // no thread to be had: serve it on the accepting thread
+    }
+  }
+
+  void shutdown() override {
+    std::vector<Worker> workers;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      workers.swap(workers_);
+    }
+    for (auto& w : workers) w.thread.join();
+  }
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+
+  void Reap() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      if (it->done->load()) {
+        it->thread.join();
+        it = workers_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::vector<Worker> workers_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Throw-away certificate
+
+struct KeyFree {
+  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct CertFree {
+  void operator()(X509* p) const { X509_free(p); }
+};
+using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
+using CertPtr = std::unique_ptr<X509, CertFree>;
+
+bool AddExtension(X509* cert, int nid, const char* value) {
+  X509V3_CTX ctx;
+  X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* ext = X509V3_EXT_nconf_nid(nullptr, &ctx, nid, value);
+  if (!ext) return false;
+  const bool ok = X509_add_ext(cert, ext, -1) == 1;
+  X509_EXTENSION_free(ext);
+  return ok;
+}
+
+// A self-signed certificate for 127.0.0.1 that is its own CA, so that a client can trust it
+// by naming it as its CA file.
+bool MakeCertificate(KeyPtr& key, CertPtr& cert) {
+  key.reset(EVP_EC_gen("P-256"));
+  cert.reset(X509_new());
+  if (!key || !cert) return false;
+  X509* c = cert.get();
+  unsigned char serial[16];
+  if (RAND_bytes(serial, sizeof serial) != 1) return false;
+  serial[0] &= 0x7F;  // keep it positive
+  BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
+  const bool serialOk = bn && BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(c)) != nullptr;
+  BN_free(bn);
+  if (!serialOk) return false;
+  X509_NAME* name = X509_get_subject_name(c);
+  const auto text = [](const char* s) { return reinterpret_cast<const unsigned char*>(s); };
+  if (X509_set_version(c, 2) != 1 || !X509_gmtime_adj(X509_getm_notBefore(c), -3600) ||
+      !X509_gmtime_adj(X509_getm_notAfter(c), 30L * 24 * 3600) ||
+      X509_set_pubkey(c, key.get()) != 1 ||
+      X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, text("Zemlaro sample market"), -1, -1,
+                                 0) != 1 ||
+      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, text("127.0.0.1"), -1, -1, 0) != 1 ||
+      X509_set_issuer_name(c, name) != 1) {
+    return false;
+  }
+  if (!AddExtension(c, NID_basic_constraints, "critical,CA:TRUE") ||
+      !AddExtension(c, NID_key_usage, "critical,digitalSignature,keyCertSign") ||
+      !AddExtension(c, NID_ext_key_usage, "serverAuth") ||
+      !AddExtension(c, NID_subject_key_identifier, "hash") ||
+      !AddExtension(c, NID_authority_key_identifier, "keyid:always") ||
+      !AddExtension(c, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")) {
+    return false;
+  }
+  return X509_sign(c, key.get(), EVP_sha256()) > 0;
+}
+
+std::string CertificatePem(X509* cert) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (!bio) return {};
+  std::string pem;
+  if (PEM_write_bio_X509(bio, cert) == 1) {
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio, &data);
+    if (n > 0) pem.assign(data, static_cast<size_t>(n));
+  }
+  BIO_free(bio);
+  return pem;
+}
+
+// Writes `content` to a fresh file in the temporary folder; the path, or empty on failure.
+std::string WriteTempFile(const std::string& content) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/zemlaro-market-XXXXXX.pem";
+  const int fd = ::mkstemps(path.data(), 4);
+  if (fd < 0) return {};
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done != content.size()) {
+    ::unlink(path.c_str());
+    return {};
+  }
+  return path;
+}
+
+std::string Trim(std::string_view s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  const size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+bool IsCallbackName(const std::string& s) {
+  if (s.empty() || s.size() > 64) return false;
+  for (unsigned char c : s) {
+    if (!std::isalnum(c) && c != '_' && c != '$' && c != '.') return false;
+  }
+  return true;
+}
+
+// Headers that the HTTP library adds to a request itself.
+bool IsLibraryHeader(const std::string& name) {
+  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+         name == "LOCAL_PORT";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+SampleListing ListingAt(const std::string& keyword, int page, int index) {
+  const uint64_t r = ListingSeed(keyword, page, index);
+  SampleListing l;
+  l.title = std::string(Pick(kLeadWords, r)) + keyword + " " + Pick(kMiddleWords, r >> 8) +
+            Pick(kTailWords, r >> 16) + " ZM-" + std::to_string(1000 + (r >> 24) % 9000);
+  l.itemId = std::to_string(ItemIdNumber(keyword, page, index));
+  l.sellerNick = std::string(Pick(kNickHeads, r >> 32)) + Pick(kNickTails, r >> 40);
+  return l;
+}
+
+struct SampleMarket::State {
+  MarketOptions options;
+
+  mutable std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::vector<RecordedRequest> requests;
+  std::set<std::string> issuedCookies;
+  uint64_t cookieCount = 0;
+  std::string cookiePrefix;
+
+  bool started = false;
+  std::unique_ptr<httplib::Server> server;
+  std::thread thread;
+  int port = 0;
+  std::string caFile;
+
+  bool Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopping;
+  }
+
+  // Waits `d` or until Stop; true when stopping.
+  template <class Duration>
+  bool WaitStop(Duration d) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return wake.wait_for(lock, d, [this] { return stopping; });
+  }
+
+  Mode ModeOfPage(int page) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = options.pageModes.find(page);
+    return it == options.pageModes.end() ? options.defaultMode : it->second;
+  }
+
+  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(port); }
+  std::string Origin() const { return (options.tls ? "https://" : "http://") + HostAndPort(); }
+
+  std::string NewCookie() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string value = cookiePrefix + std::to_string(++cookieCount);
+    issuedCookies.insert(value);
+    return value;
+  }
+
+  void Record(const httplib::Request& req) {
+    RecordedRequest r;
+    r.method = req.method;
+    r.target = req.target;
+    std::vector<std::string> cookieValues;
+    for (const auto& [name, value] : req.headers) {
+      if (IsLibraryHeader(name)) continue;
+      r.headers.emplace_back(name, value);
+      if (strcasecmp(name.c_str(), "Cookie") != 0) continue;
+      std::string_view rest(value);
+      while (!rest.empty()) {
+        const size_t semi = rest.find(';');
+        const std::string part = Trim(rest.substr(0, semi));
+        rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
+        const std::string prefix = std::string(kCookieName) + "=";
+        if (part.compare(0, prefix.size(), prefix) == 0)
+          cookieValues.push_back(part.substr(prefix.size()));
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& v : cookieValues) {
+      if (issuedCookies.count(v)) r.cookieCameBack = true;
+    }
+    requests.push_back(std::move(r));
+  }
+
+  Query ReadQuery(const httplib::Request& req) const {
+    Query q;
+    q.keyword = req.get_param_value("q");
+    const std::string offset = req.get_param_value("data-value");
+    char* end = nullptr;
+    const long value = std::strtol(offset.c_str(), &end, 10);
+    if (!offset.empty() && *end == '\0' && value >= 0 && value <= 1'000'000'000L) {
+      q.offset = static_cast<int>(value);
+    }
+    q.page = q.offset / kPageStep + 1;
+    q.callback = req.get_param_value("callback");
+    if (!IsCallbackName(q.callback)) q.callback = "jsonp10" + std::to_string(q.page);
+    q.host = HostAndPort();
+    return q;
+  }
+
+  void AnswerSearch(const httplib::Request& req, httplib::Response& res);
+  void HoldSilent(const httplib::Request& req);
+};
+
+void SampleMarket::State::AnswerSearch(const httplib::Request& req, httplib::Response& res) {
+  const Query q = ReadQuery(req);
+  const int perPage = std::max(0, options.listingsPerPage);
+  const Mode mode = req.has_param(kRedirectMarkerKey) ? Mode::Normal : ModeOfPage(q.page);
+  switch (mode) {
+    case Mode::Normal:
+      res.set_content(ListingsAnswer(q, perPage, false), kAnswerType);
+      return;
+    case Mode::Empty:
+      res.set_content(ListingsAnswer(q, 0, false), kAnswerType);
+      return;
+    case Mode::LoginPage:
+      res.set_content(LoginPageHtml(), kHtmlType);
+      return;
+    case Mode::Silent:
+      HoldSilent(req);
+      return;
+    case Mode::Drip: {
+      auto body = std::make_shared<std::string>(ListingsAnswer(q, perPage, false));
+      const auto interval = options.dripInterval;
+      res.set_content_provider(
+          body->size(), kAnswerType,
+          [this, body, interval](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset > 0 && WaitStop(interval)) return false;
+            if (Stopping()) return false;
+            return sink.write(body->data() + offset, 1);
+          });
+      return;
+    }
+    case Mode::EndlessBody: {
+      auto next = std::make_shared<int>(0);
+      res.set_chunked_content_provider(
+          kAnswerType, [this, q, next](size_t offset, httplib::DataSink& sink) {
+            if (Stopping() || !sink.is_writable()) return false;
+            std::string chunk = offset == 0 ? AnswerHead(q) : std::string();
+            for (int k = 0; k < kEndlessBatch; ++k) {
+              if (*next > 0) chunk += ',';
+              const int index = *next % 1'000'000;
+              chunk += ListingJson(ListingAt(q.keyword, q.page, index), q.keyword, q.page, index,
+                                   q.host);
+              ++*next;
+            }
+            if (!sink.write(chunk.data(), chunk.size())) return false;
+            return !WaitStop(kEndlessPause);
+          });
+      return;
+    }
+    case Mode::Reset: {
+      auto body = std::make_shared<std::string>(ListingsAnswer(q, perPage, false));
+      const size_t half = body->size() / 2;
+      const int localPort = req.local_port, remotePort = req.remote_port;
+      res.set_content_provider(body->size(), kAnswerType,
+                               [this, body, half, localPort, remotePort](size_t offset, size_t,
+                                                                         httplib::DataSink& sink) {
+                                 if (offset < half)
+                                   return sink.write(body->data() + offset, half - offset);
+                                 WaitStop(kResetPause);  // lets the client take in the first half
+                                 if (UniqueFd conn = ConnectionOf(localPort, remotePort))
+                                   ResetConnection(conn.get());
+                                 return false;
+                               });
+      return;
+    }
+    case Mode::RedirectLoop:
+      res.set_redirect(Origin() + req.target, 302);
+      return;
+    case Mode::RedirectOnce: {
+      const char* glue = req.target.find('?') == std::string::npos ? "?" : "&";
+      res.set_redirect(Origin() + req.target + glue + kRedirectMarkerKey + "=1", 302);
+      return;
+    }
+    case Mode::Garbage:
+      res.set_content(ListingsAnswer(q, perPage, true), kAnswerType);
+      return;
+    case Mode::Huge:
+      res.set_content(ListingsAnswer(q, kHugeListingCount, false), kAnswerType);
+      return;
+  }
+}
+
+// Answers nothing until Stop or until the client gives up, then closes the connection
+// without a word.
+void SampleMarket::State::HoldSilent(const httplib::Request& req) {
+  UniqueFd conn = ConnectionOf(req.local_port, req.remote_port);
+  while (!WaitStop(kPollSlice)) {
+    if (conn && PeerGone(conn.get())) break;
+  }
+  if (conn) ::shutdown(conn.get(), SHUT_RDWR);
+}
+
+SampleMarket::SampleMarket(MarketOptions options) : state_(std::make_unique<State>()) {
+  state_->options = std::move(options);
+  std::random_device rd;
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "%08x%08x-", rd(), rd());
+  state_->cookiePrefix = prefix;
+}
+
+SampleMarket::~SampleMarket() {
+  Stop();
+  if (!state_->caFile.empty()) ::unlink(state_->caFile.c_str());
+}
+
+bool SampleMarket::Start() {
+  State& st = *state_;
+  if (st.started) return false;
+  st.started = true;
+
+  if (st.options.tls) {
+    KeyPtr key;
+    CertPtr cert;
+    if (!MakeCertificate(key, cert)) return false;
+    st.caFile = WriteTempFile(CertificatePem(cert.get()));
+    if (st.caFile.empty()) return false;
+    // The server context takes its own references to both.
+    st.server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
+  } else {
+    st.server = std::make_unique<httplib::Server>();
+  }
+  httplib::Server& svr = *st.server;
+  if (!svr.is_valid()) return false;
+  svr.new_task_queue = [] { return new ThreadPerConnection; };
+
+  svr.set_pre_routing_handler([&st](const httplib::Request& req, httplib::Response& res) {
+    st.Record(req);
+    // Answers go out uncompressed, so that every mode reaches the client byte for byte. The
+    // request object is the library's own modifiable one.
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+    if (st.options.setCookies) {
+      res.set_header("Set-Cookie", std::string(kCookieName) + "=" + st.NewCookie() + "; Path=/");
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  svr.Get("/search", [&st](const httplib::Request& req, httplib::Response& res) {
+    st.AnswerSearch(req, res);
+  });
+  svr.Get("/item.htm", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(ItemPageHtml(req.get_param_value("id")), kHtmlType);
+  });
+
+  st.port = svr.bind_to_any_port("127.0.0.1");
+  if (st.port <= 0) {
+    st.port = 0;
+    return false;
+  }
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  st.thread = std::thread([&svr, ended] {
+    svr.listen_after_bind();
+    ended->store(true);
+  });
+  // stop() only takes effect once the accept loop runs, so wait for it.
+  while (!svr.is_running() && !ended->load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (ended->load() && !svr.is_running()) {
+    st.thread.join();
+    return false;
+  }
+  return true;
+}
+
+void SampleMarket::Stop() {
+  State& st = *state_;
+  if (!st.thread.joinable()) return;
+  st.server->stop();  // no new connections
+  // Cut every open connection first, so that answers cut short by the stop reach no client.
+  for (UniqueFd& conn : ServerConnections(st.port, -1)) ::shutdown(conn.get(), SHUT_RDWR);
+  {
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.stopping = true;
+  }
+  st.wake.notify_all();
+  st.thread.join();
+}
+
+int SampleMarket::Port() const { return state_->port; }
+
+std::string SampleMarket::HostAndPort() const { return state_->HostAndPort(); }
+
+std::string SampleMarket::CaFile() const { return state_->caFile; }
+
+std::vector<RecordedRequest> SampleMarket::Requests() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->requests;
+}
+
+void SampleMarket::SetPageMode(int page, Mode mode) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->options.pageModes[page] = mode;
+}
+
+}  // namespace zemlaro::market
