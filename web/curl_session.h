@@ -9,6 +9,8 @@
 
 namespace zemlaro {
 
+inline constexpr char kSystemCaPath[] = "/etc/ssl/certs";
+
 struct CurlSettings {
   // A connection that is not up by then fails.
   std::chrono::milliseconds connectTimeout{30000};
@@ -18,6 +20,8 @@ struct CurlSettings {
   std::size_t maxBodyBytes = 16u << 20;
   // A PEM file of CAs trusted besides the system's store; empty for none.
   Text extraCaFile;
+  // The system's store as a hashed certificate directory; tests point it elsewhere.
+  Text systemCaPath = kSystemCaPath;
   // When set and true, a transfer under way stops at once and fails.
   const std::atomic<bool>* cancel = nullptr;
 };
