@@ -1,4 +1,5 @@
-// The marketplace's fixed values.
+// The listing search's fixed values: the marketplace's hosts and the texts the
+// search run shows.
 #pragma once
 
 namespace zemlaro {
@@ -9,5 +10,11 @@ inline constexpr char kSearchHost[] = "s.taobao.com";
 inline constexpr char kItemHost[] = "item.taobao.com";
 
 inline constexpr int kPageStep = 44;
+
+// Progress caption around the page number, code page 936:
+// "正在获取宝贝数据 第" and "页···" (the dots are A1 A4, U+00B7).
+inline constexpr char kProgressCaptionHead[] =
+    "\xD5\xFD\xD4\xDA\xBB\xF1\xC8\xA1\xB1\xA6\xB1\xB4\xCA\xFD\xBE\xDD \xB5\xDA";
+inline constexpr char kProgressCaptionTail[] = "\xD2\xB3\xA1\xA4\xA1\xA4\xA1\xA4";
 
 }  // namespace zemlaro

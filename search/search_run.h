@@ -73,6 +73,8 @@ struct SearchHosts {
   Text item;    // host of the item detail pages
 };
 
+// Once view.Stopped() is true the run returns at its next step and asks nothing more
+// of the view, RestoreCaption() included.
 void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& hosts);
 void FilterBySeller(SearchView& view);
 void OpenItemPage(SearchView& view, const SearchHosts& hosts);

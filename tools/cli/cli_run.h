@@ -1,0 +1,18 @@
+// zemlaro-cli as a function: arguments in, exit status out.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zemlaro::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the output could not be written
+inline constexpr int kExitUsage = 2;
+
+// `args` without the program name. Rows go to `out`; usage errors, page lines and,
+// when `showProgress`, "page i/N" lines go to `err`.
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool showProgress);
+
+}  // namespace zemlaro::cli

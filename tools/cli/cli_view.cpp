@@ -1,0 +1,56 @@
+#include "tools/cli/cli_view.h"
+
+namespace zemlaro::cli {
+
+CliView::CliView(Text keyword, Text pagesText, Text sellerFragment)
+    : keyword_(std::move(keyword)),
+      pagesText_(std::move(pagesText)),
+      sellerFragment_(std::move(sellerFragment)) {}
+
+Text CliView::ControlText(SearchBox box) {
+  switch (box) {
+    case SearchBox::Keyword:
+      return keyword_;
+    case SearchBox::PageCount:
+      return pagesText_;
+    case SearchBox::Seller:
+      return sellerFragment_;
+  }
+  return {};
+}
+
+void CliView::ClearList() {
+  rows_.clear();
+  pagesStarted_ = 0;
+}
+
+int CliView::RowCount() { return static_cast<int>(rows_.size()); }
+
+void CliView::AppendRows(const std::vector<Listing>& listings) {
+  for (const Listing& listing : listings) {
+    rows_.push_back({RowNumberText(RowCount()), listing.title, listing.itemId, listing.sellerNick});
+  }
+}
+
+Text CliView::CellText(int row, int column) {
+  if (row < 0 || row >= RowCount() || column < 0 || column >= 4) return {};
+  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+void CliView::DeleteRow(int row) {
+  if (row < 0 || row >= RowCount()) return;
+  rows_.erase(rows_.begin() + row);
+}
+
+void CliView::SetCaption(const Text& caption) {
+  caption_ = caption;
+  // The run sets the caption once as each page starts, and only then.
+  ++pagesStarted_;
+  if (onPageStart) onPageStart(pagesStarted_, PageCountOf(pagesText_));
+}
+
+void CliView::PageDone(const PageReport& report) {
+  if (onPageDone) onPageDone(report);
+}
+
+}  // namespace zemlaro::cli
