@@ -1,6 +1,18 @@
 // Conversions between code page 936 (GBK) and UTF-8, through UTF-16, and
 // percent-encoding. Invalid input bytes and unrepresentable characters never
 // stop a conversion: they decode to U+FFFD and encode to 936 as '?'.
+//  - 936 input: a lead byte with a byte that may follow a lead (0x40-0xFE but
+//    0x7F) but no character for the pair gives one U+FFFD for both bytes; a lead
+//    byte followed by any other byte, or at the end, gives U+FFFD and that next
+//    byte is read afresh; 0xFF gives U+FFFD.
+//  - UTF-8 input: each ill-formed sequence gives one U+FFFD per longest valid
+//    beginning (a stray byte, a cut or overlong sequence, an encoded surrogate).
+//  - Writing 936: one '?' per character it lacks (a pair of surrogates is one
+//    character); a lone surrogate also gives '?', and U+FFFD in UTF-8.
+// The 936 table is the C library's "CP936": the Windows table (0x80 is the euro
+// sign) without its user-defined areas (AA A1-AF FE, F8 A1-FE FE, A1 40-A7 A0),
+// which decode to U+FFFD. Code pages other than 936 and 65001 convert to nothing.
+// Input ends at the first zero byte, as a zero-terminated text does.
 #pragma once
 
 #include "text/text.h"

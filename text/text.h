@@ -112,8 +112,9 @@ struct BetweenOptions {
 };
 
 // Every trimmed, non-empty text between the markers, into `list` (emptied first).
-// Calls ProcessEvents() three times per pair found, once more per kept value when a
-// maximum length is set. Returns the number of elements in the list.
+// Calls ProcessEvents() three times per pair found, and once more per non-empty
+// value when a maximum length is set (whether the value is kept or dropped). An
+// empty marker gives an empty list. Returns the number of elements in the list.
 int AllTextBetween(std::string_view text, std::string_view left, std::string_view right,
                    TextArray& list, const BetweenOptions& options = {});
 

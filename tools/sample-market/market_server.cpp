@@ -729,6 +729,8 @@ bool SampleMarket::Start() {
   httplib::Server& svr = *st.server;
   if (!svr.is_valid()) return false;
   svr.new_task_queue = [] { return new ThreadPerConnection; };
+  // Small answers must not wait for the client's delayed ACK.
+  svr.set_tcp_nodelay(true);
 
   svr.set_pre_routing_handler([&st](const httplib::Request& req, httplib::Response& res) {
     st.Record(req);
