@@ -1,8 +1,10 @@
 #include "text/codepage.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <vector>
+#include <iterator>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,54 +18,123 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr char kUnrepresentable = '?';
 
-// Code page 936 in both directions, asked of the platform converter once.
-struct GbkTables {
-  // 936 → UTF-16 for a single byte; 0 where the byte is not a character by itself.
-  std::array<char16_t, 256> single{};
-  // 936 → UTF-16 for the pair lead << 8 | trail; 0 where the pair is not a character.
-  std::vector<char16_t> pair = std::vector<char16_t>(0x10000, 0);
+// Code page 936 → UTF-16, asked of the platform converter a row of pairs at a time
+// on first use. Kept in static storage, which starts out zero with no fill of its own.
+struct GbkDecodeTable {
+  // The unit of a single byte; 0 where the byte is not a character by itself.
+  std::array<char16_t, 256> single;
   // Bytes that begin at least one pair.
-  std::array<bool, 256> lead{};
-  // UTF-16 → 936 as the bytes in order, first | second << 8; second is 0 for a
-  // single byte. A unit without a character holds '?'.
-  std::vector<std::uint16_t> encode = std::vector<std::uint16_t>(0x10000, kUnrepresentable);
+  std::array<bool, 256> lead;
+  // The unit of the pair lead, trail at (lead - 0x80) << 8 | trail; 0 where the
+  // pair is not a character.
+  std::array<char16_t, 0x8000> pair;
 };
 
-GbkTables BuildTables() {
-  GbkTables tables;
-  for (int b = 1; b < 0x100; ++b) {
-    const char one = static_cast<char>(b);
-    tables.single[static_cast<std::size_t>(b)] =
-        detail::DecodeGbkCharacter(std::string_view(&one, 1));
-  }
-  for (int lead = 0x80; lead < 0x100; ++lead) {
-    if (tables.single[static_cast<std::size_t>(lead)] != 0) continue;
-    for (int trail = 1; trail < 0x100; ++trail) {
-      const char two[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      const char16_t unit = detail::DecodeGbkCharacter(std::string_view(two, 2));
-      tables.pair[static_cast<std::size_t>(lead << 8 | trail)] = unit;
-      if (unit != 0) tables.lead[static_cast<std::size_t>(lead)] = true;
-    }
-  }
-  // ASCII is itself even where the converter could not be opened.
-  for (unsigned unit = 1; unit < 0x80; ++unit)
-    tables.encode[unit] = static_cast<std::uint16_t>(unit);
-  for (unsigned unit = 0x80; unit < 0x10000; ++unit) {
-    if (unit >= 0xD800 && unit < 0xE000) continue;
-    const std::string bytes = detail::EncodeGbkCharacter(static_cast<char16_t>(unit));
-    if (bytes.size() == 1) {
-      tables.encode[unit] = static_cast<unsigned char>(bytes[0]);
-    } else if (bytes.size() == 2) {
-      tables.encode[unit] = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[0]) |
-                                                       static_cast<unsigned char>(bytes[1]) << 8);
-    }
-  }
-  return tables;
+// UTF-16 → code page 936, the decode table inverted on first use: the bytes in
+// order, first | second << 8 (second 0 for a single byte); '?' where code page 936
+// has no character for the unit.
+using GbkEncodeTable = std::array<std::uint16_t, 0x10000>;
+
+constexpr std::size_t PairIndex(unsigned lead, unsigned trail) {
+  return (lead - 0x80) << 8 | trail;
 }
 
-const GbkTables& Tables() {
-  static const GbkTables tables = BuildTables();
-  return tables;
+// A byte that can follow a lead byte in code page 936. A lead byte followed by any
+// other byte decodes to U+FFFD alone, and that byte is read afresh.
+constexpr bool IsGbkTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// The user-defined areas, which the C library's table lacks, map to the private
+// use area from U+E000 up, area by area in this order, row by row, trail bytes
+// in order: AA-AF A1-FE, F8-FE A1-FE, A1-A7 40-A0 (without 7F).
+struct UserDefinedArea {
+  unsigned char firstLead, lastLead, firstTrail, lastTrail;
+};
+constexpr UserDefinedArea kUserDefinedAreas[] = {
+    {0xAA, 0xAF, 0xA1, 0xFE}, {0xF8, 0xFE, 0xA1, 0xFE}, {0xA1, 0xA7, 0x40, 0xA0}};
+constexpr char16_t kFirstUserDefinedUnit = 0xE000;
+
+// The user-defined area that has a row at `lead`, or nullptr.
+constexpr const UserDefinedArea* UserDefinedAreaAt(unsigned lead) {
+  for (const UserDefinedArea& area : kUserDefinedAreas) {
+    if (lead >= area.firstLead && lead <= area.lastLead) return &area;
+  }
+  return nullptr;
+}
+
+void FillDecodeTable(GbkDecodeTable& table) {
+  for (int b = 0x80; b < 0x100; ++b) {
+    const char one = static_cast<char>(b);
+    table.single[static_cast<std::size_t>(b)] =
+        detail::DecodeGbkCharacter(std::string_view(&one, 1));
+  }
+  // Only pairs that may be characters are asked: the converter has none whose
+  // second byte cannot follow a lead, and the user-defined areas are filled below.
+  for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+    if (table.single[lead] != 0) continue;
+    const UserDefinedArea* area = UserDefinedAreaAt(lead);
+    const unsigned skipFrom = area != nullptr ? area->firstTrail : 0x100;
+    const unsigned skipTo = area != nullptr ? area->lastTrail : 0x100;
+    char trails[256];
+    std::size_t count = 0;
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (IsGbkTrail(static_cast<unsigned char>(trail)) && (trail < skipFrom || trail > skipTo)) {
+        trails[count++] = static_cast<char>(trail);
+      }
+    }
+    char16_t units[std::size(trails)];
+    detail::DecodeGbkRow(static_cast<unsigned char>(lead), std::string_view(trails, count), units);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (units[k] == 0) continue;
+      table.pair[PairIndex(lead, static_cast<unsigned char>(trails[k]))] = units[k];
+      table.lead[lead] = true;
+    }
+  }
+  char16_t unit = kFirstUserDefinedUnit;
+  for (const UserDefinedArea& area : kUserDefinedAreas) {
+    for (unsigned lead = area.firstLead; lead <= area.lastLead; ++lead) {
+      for (unsigned trail = area.firstTrail; trail <= area.lastTrail; ++trail) {
+        if (!IsGbkTrail(static_cast<unsigned char>(trail))) continue;
+        table.pair[PairIndex(lead, trail)] = unit++;
+        table.lead[lead] = true;
+      }
+    }
+  }
+}
+
+const GbkDecodeTable& DecodeTable() {
+  static GbkDecodeTable table;
+  [[maybe_unused]] static const bool filled = (FillDecodeTable(table), true);
+  return table;
+}
+
+void FillEncodeTable(GbkEncodeTable& table) {
+  // The hot loops read codes straight from here, so a missing unit holds '?' itself.
+  constexpr auto kNone = static_cast<std::uint16_t>(kUnrepresentable);
+  table.fill(kNone);
+  // ASCII is always itself.
+  for (unsigned unit = 1; unit < 0x80; ++unit) table[unit] = static_cast<std::uint16_t>(unit);
+  const GbkDecodeTable& decode = DecodeTable();
+  // Should two codes read as the same unit (the C library's table has none), the
+  // single byte, then the lower pair, wins.
+  for (unsigned b = 0x80; b < 0x100; ++b) {
+    const char16_t unit = decode.single[b];
+    if (unit >= 0x80 && table[unit] == kNone) table[unit] = static_cast<std::uint16_t>(b);
+  }
+  for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+    if (!decode.lead[lead]) continue;
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      const char16_t unit = decode.pair[PairIndex(lead, trail)];
+      if (unit >= 0x80 && table[unit] == kNone) {
+        table[unit] = static_cast<std::uint16_t>(lead | trail << 8);
+      }
+    }
+  }
+}
+
+const std::uint16_t* EncodeTable() {
+  static GbkEncodeTable table;
+  [[maybe_unused]] static const bool filled = (FillEncodeTable(table), true);
+  return table.data();
 }
 
 // Both converters read up to the first zero byte, as a zero-terminated text would.
@@ -73,14 +144,10 @@ std::string_view UpToZero(std::string_view text) {
   return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
 }
 
-// A byte that can follow a lead byte in code page 936. A lead byte followed by any
-// other byte decodes to U+FFFD alone, and that byte is read afresh.
-constexpr bool IsGbkTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
-
 // Decodes code page 936 bytes, calling emit(code point) per character.
 template <typename Emit>
 void DecodeGbk(std::string_view text, Emit&& emit) {
-  const GbkTables& tables = Tables();
+  const GbkDecodeTable& tables = DecodeTable();
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = 0;
@@ -94,7 +161,7 @@ void DecodeGbk(std::string_view text, Emit&& emit) {
       ++i;
     } else if (tables.lead[b] && i + 1 < n) {
       const unsigned char trail = s[i + 1];
-      const char16_t unit = tables.pair[static_cast<std::size_t>(b << 8 | trail)];
+      const char16_t unit = tables.pair[PairIndex(b, trail)];
       if (unit != 0) {
         emit(char32_t{unit});
         i += 2;
@@ -257,7 +324,7 @@ Text FromUtf16(const Bytes& units, int codePage) {
   if (codePage == kCodePageUtf8) {
     DecodeUtf16(units, [&text](char32_t cp) { AppendUtf8(text, cp); });
   } else if (codePage == kCodePageGbk) {
-    const std::uint16_t* encode = Tables().encode.data();
+    const std::uint16_t* encode = EncodeTable();
     DecodeUtf16(units, [&text, encode](char32_t cp) { AppendGbk(text, cp, encode); });
   }
   return text;
@@ -272,7 +339,7 @@ Text GbkToUtf8(std::string_view text) {
 }
 
 Text Utf8ToGbk(std::string_view text) {
-  const std::uint16_t* encode = Tables().encode.data();
+  const std::uint16_t* encode = EncodeTable();
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   // Never longer than the input: one byte per ASCII byte, at most two per longer

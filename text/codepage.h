@@ -9,9 +9,11 @@
 //    beginning (a stray byte, a cut or overlong sequence, an encoded surrogate).
 //  - Writing 936: one '?' per character it lacks (a pair of surrogates is one
 //    character); a lone surrogate also gives '?', and U+FFFD in UTF-8.
-// The 936 table is the C library's "CP936": the Windows table (0x80 is the euro
-// sign) without its user-defined areas (AA A1-AF FE, F8 A1-FE FE, A1 40-A7 A0),
-// which decode to U+FFFD. Code pages other than 936 and 65001 convert to nothing.
+// The 936 table is the C library's "CP936", the Windows table (0x80 is the euro
+// sign), plus the user-defined areas it lacks, mapped to the private use area as
+// Windows does, row by row: AA A1-AF FE to U+E000-U+E233, F8 A1-FE FE to
+// U+E234-U+E4C5, A1 40-A7 A0 to U+E4C6-U+E765. Code pages other than 936 and
+// 65001 convert to nothing.
 // Input ends at the first zero byte, as a zero-terminated text does.
 #pragma once
 

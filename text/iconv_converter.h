@@ -1,10 +1,12 @@
 // The one place that talks to the C library's character converter (iconv). The
-// code page 936 tables are filled from here once; a Windows build would put
-// MultiByteToWideChar and WideCharToMultiByte behind the same two functions.
+// code page 936 decode table is filled from here once (the encode table is that
+// table turned round); a Windows build would put MultiByteToWideChar behind the
+// same two functions.
 #pragma once
 
 #include <iconv.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,10 @@ class IconvConverter {
   // Converts all of `input` from a fresh shift state. False, with `output`
   // unspecified, when the input is invalid or incomplete or nothing is open.
   bool Convert(std::string_view input, std::string& output);
+  // Converts from a fresh shift state as much of `input` into `output` as one
+  // iconv call does, moving both past what was done. False, with errno set, when
+  // it stopped early (invalid or cut input, output full, nothing open).
+  bool ConvertSome(std::string_view& input, char*& output, std::size_t& outputLeft);
 
  private:
   iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
@@ -33,8 +39,9 @@ class IconvConverter {
 // The UTF-16 unit that `bytes` (one or two bytes) decode to in code page 936,
 // or 0 when they are not exactly one character that maps to one unit.
 char16_t DecodeGbkCharacter(std::string_view bytes);
-// The code page 936 bytes (one or two) of one UTF-16 unit, or empty when code
-// page 936 has no character for it.
-std::string EncodeGbkCharacter(char16_t unit);
+// DecodeGbkCharacter of `lead` followed by each byte of `trails` (at most 256),
+// into units[k] for trails[k], asked in a few conversions of the whole row
+// rather than one per pair.
+void DecodeGbkRow(unsigned char lead, std::string_view trails, char16_t* units);
 
 }  // namespace zemlaro::detail

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "text/iconv_converter.h"
 
@@ -20,16 +23,34 @@ Bytes Units(std::initializer_list<char16_t> units) {
   return bytes;
 }
 
+// The C library's own answer for one character, asked the slow way: the UTF-16
+// unit that `bytes` decode to, or 0 when they are not one character of one unit.
+char16_t IconvUnit(detail::IconvConverter& toUtf16, std::string_view bytes) {
+  std::string units;
+  if (!toUtf16.Convert(bytes, units) || units.size() != 2) return 0;
+  return static_cast<char16_t>(static_cast<unsigned char>(units[0]) |
+                               static_cast<unsigned char>(units[1]) << 8);
+}
+
 // Every byte pair that the C library's code page 936 decodes to one character.
 std::vector<std::string> AllGbkPairs() {
+  detail::IconvConverter toUtf16("UTF-16LE", "CP936");
   std::vector<std::string> pairs;
   for (int lead = 0x80; lead < 0x100; ++lead) {
     for (int trail = 1; trail < 0x100; ++trail) {
       const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
-      if (detail::DecodeGbkCharacter(pair) != 0) pairs.push_back(pair);
+      if (IconvUnit(toUtf16, pair) != 0) pairs.push_back(pair);
     }
   }
   return pairs;
+}
+
+// The three user-defined areas of code page 936, which the C library lacks.
+bool IsUserDefined(int lead, int trail) {
+  const bool secondHalf = trail >= 0xA1 && trail <= 0xFE;
+  return (lead >= 0xAA && lead <= 0xAF && secondHalf) ||
+         (lead >= 0xF8 && lead <= 0xFE && secondHalf) ||
+         (lead >= 0xA1 && lead <= 0xA7 && trail >= 0x40 && trail <= 0xA0 && trail != 0x7F);
 }
 
 TEST(CodePageTest, UsesTheWindowsTableFor936) {
@@ -62,6 +83,90 @@ TEST(CodePageTest, EveryDoubleByteCharacterSurvivesTheRoundTrip) {
   }
   EXPECT_EQ(GbkToUtf8(whole), expectedUtf8);
   EXPECT_EQ(Utf8ToGbk(GbkToUtf8(whole)), whole);
+}
+
+// The tables are read from the C library a row at a time, and the encoding side is
+// the decoding side turned round; outside the user-defined areas both must still
+// give what the C library gives one character at a time.
+TEST(CodePageTest, TablesMatchTheCLibraryCharacterByCharacter) {
+  detail::IconvConverter toUtf16("UTF-16LE", "CP936");
+  detail::IconvConverter fromUtf16("CP936", "UTF-16LE");
+  ASSERT_TRUE(toUtf16.IsOpen());
+  ASSERT_TRUE(fromUtf16.IsOpen());
+
+  int decodeMismatches = 0;
+  unsigned firstDecodeMismatch = 0;
+  for (int lead = 0x80; lead < 0x100; ++lead) {
+    const char16_t single = IconvUnit(toUtf16, std::string(1, static_cast<char>(lead)));
+    for (int trail = 1; trail < 0x100; ++trail) {
+      if (IsUserDefined(lead, trail)) continue;
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      const char16_t unit = IconvUnit(toUtf16, pair);
+      const char16_t expected = single != 0 ? single : unit != 0 ? unit : char16_t{0xFFFD};
+      const Bytes units = ToUtf16(pair, kCodePageGbk);
+      if (units.size() < 4 || (units[0] | units[1] << 8) != expected) {
+        if (decodeMismatches++ == 0) firstDecodeMismatch = static_cast<unsigned>(lead << 8 | trail);
+      }
+    }
+  }
+  EXPECT_EQ(decodeMismatches, 0) << "first at " << std::hex << firstDecodeMismatch;
+
+  int encodeMismatches = 0;
+  unsigned firstEncodeMismatch = 0;
+  for (unsigned u = 0x80; u < 0x10000; ++u) {
+    if ((u >= 0xD800 && u < 0xE000) || (u >= 0xE000 && u <= 0xE765)) continue;
+    const Bytes units = Units({static_cast<char16_t>(u)});
+    std::string bytes;
+    const bool known =
+        fromUtf16.Convert(std::string_view(reinterpret_cast<const char*>(units.data()), 2), bytes);
+    const Text utf8 = FromUtf16(Units({static_cast<char16_t>(u), 0}), kCodePageUtf8);
+    if (Utf8ToGbk(utf8) != (known ? bytes : std::string(1, '?'))) {
+      if (encodeMismatches++ == 0) firstEncodeMismatch = u;
+    }
+  }
+  EXPECT_EQ(encodeMismatches, 0) << "first at U+" << std::hex << firstEncodeMismatch;
+}
+
+struct UserDefinedCase {
+  const char* bytes;
+  char16_t unit;
+};
+
+// Windows reads the user-defined areas as private-use characters, area after area,
+// row by row; so they too come back unchanged from UTF-8.
+TEST(CodePageTest, UserDefinedAreasAreThePrivateUseArea) {
+  const UserDefinedCase cases[] = {
+      {"\xAA\xA1", 0xE000}, {"\xAA\xFE", 0xE05D}, {"\xAB\xA1", 0xE05E}, {"\xAF\xFE", 0xE233},
+      {"\xF8\xA1", 0xE234}, {"\xFE\xFE", 0xE4C5}, {"\xA1\x40", 0xE4C6}, {"\xA1\x7E", 0xE504},
+      {"\xA1\x80", 0xE505}, {"\xA1\xA0", 0xE525}, {"\xA2\x40", 0xE526}, {"\xA7\xA0", 0xE765},
+  };
+  for (const UserDefinedCase& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(ToUtf16(c.bytes, kCodePageGbk), Units({c.unit, 0}));
+    EXPECT_EQ(FromUtf16(Units({c.unit, 0}), kCodePageGbk), c.bytes);
+  }
+
+  std::string whole;
+  for (int lead = 0xA1; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (!IsUserDefined(lead, trail)) continue;
+      whole.push_back(static_cast<char>(lead));
+      whole.push_back(static_cast<char>(trail));
+    }
+  }
+  ASSERT_EQ(whole.size(), 2u * 1894);
+  const Bytes units = ToUtf16(whole, kCodePageGbk);
+  std::set<unsigned> seen;
+  for (std::size_t k = 0; k + 2 < units.size(); k += 2) seen.insert(units[k] | units[k + 1] << 8);
+  EXPECT_EQ(seen.size(), 1894u);
+  EXPECT_EQ(*seen.begin(), 0xE000u);
+  EXPECT_EQ(*seen.rbegin(), 0xE765u);
+  EXPECT_EQ(Utf8ToGbk(GbkToUtf8(whole)), whole);
+
+  // Around the areas nothing else is added.
+  EXPECT_EQ(GbkToUtf8("\xA2\xAB"), kReplacementUtf8);
+  EXPECT_EQ(GbkToUtf8("\xA1\x7F"), "\xEF\xBF\xBD\x7F");
+  EXPECT_EQ(FromUtf16(Units({0xE766, 0xDFFF, 0}), kCodePageGbk), "??");
 }
 
 TEST(CodePageTest, EmptyAndZeroTerminatedInputs) {
