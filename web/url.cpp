@@ -30,7 +30,8 @@ Text HostByLevels(Text s, bool domainOnly, int extraLevels) {
   if (slash != -1) s = LeftPart(s, slash - 1);
   const int n = LengthOf(s);
   int h = n;
-  for (int i = 0; i < extraLevels; ++i) h = FindBackward(s, ".", h);
+  // Once no dot is left, further levels change nothing; stop there.
+  for (int i = 0; i < extraLevels && h != -1; ++i) h = FindBackward(s, ".", h);
   const int last = FindBackward(s, ".", h);
   if (domainOnly) return RightPart(s, n - last);
   if (last != -1) {
