@@ -444,13 +444,14 @@ void SetTrust(CURL* h, const CurlSettings& settings) {
   }
 }
 
-enum class Abort { None, Cancelled, Stalled };
+enum class Abort { None, Cancelled, Stalled, TooLong };
 
-// Drives the transfer to its end, watching the cancel flag and the time since the
-// last byte moved either way.
+// Drives the transfer to its end, watching the cancel flag, the time since the
+// last byte moved either way and the time since the transfer began.
 Abort RunTransfer(CURLM* multi, CURL* h, Transfer& transfer, const CurlSettings& settings,
                   CURLcode& result) {
-  transfer.lastByte = Clock::now();
+  const Clock::time_point start = Clock::now();
+  transfer.lastByte = start;
   curl_off_t uploaded = 0;
   for (;;) {
     if (settings.cancel && settings.cancel->load()) return Abort::Cancelled;
@@ -465,6 +466,9 @@ Abort RunTransfer(CURLM* multi, CURL* h, Transfer& transfer, const CurlSettings&
     if (settings.stallTimeout.count() > 0 &&
         Clock::now() - transfer.lastByte >= settings.stallTimeout) {
       return Abort::Stalled;
+    }
+    if (settings.totalTimeout.count() > 0 && Clock::now() - start >= settings.totalTimeout) {
+      return Abort::TooLong;
     }
     curl_multi_poll(multi, nullptr, 0, 50, nullptr);
   }
@@ -530,6 +534,8 @@ Outcome CurlSession::Perform(const HandleState& request, const Text& headers,
     outcome.error = "cancelled";
   } else if (abort == Abort::Stalled) {
     outcome.error = "timed out: no byte for " + Seconds(settings_.stallTimeout);
+  } else if (abort == Abort::TooLong) {
+    outcome.error = "timed out: not done within " + Seconds(settings_.totalTimeout);
   } else if (transfer.tooLarge) {
     outcome.error = "body larger than " + SizeText(settings_.maxBodyBytes);
   } else if (result == CURLE_OPERATION_TIMEDOUT) {

@@ -16,6 +16,8 @@ struct CurlSettings {
   std::chrono::milliseconds connectTimeout{30000};
   // A transfer that delivers no byte for this long fails.
   std::chrono::milliseconds stallTimeout{30000};
+  // A transfer not done by then fails, however steadily bytes trickle in; 0 or less for none.
+  std::chrono::milliseconds totalTimeout{120000};
   // A body that grows past this stops the read and fails the request.
   std::size_t maxBodyBytes = 16u << 20;
   // A PEM file of CAs trusted besides the system's store; empty for none.

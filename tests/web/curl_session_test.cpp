@@ -34,6 +34,7 @@ constexpr int kEndlessPage = 3;
 constexpr int kRedirectLoopPage = 4;
 constexpr int kRedirectOncePage = 5;
 constexpr int kResetPage = 6;
+constexpr int kDripPage = 7;
 
 // Mixed-case cookie lines, a header block too big for the buffer, bare line feeds.
 RawReply AnswerSite(const std::string& request) {
@@ -88,7 +89,11 @@ class LocalServers : public ::testing::Environment {
                                             {kEndlessPage, Mode::EndlessBody},
                                             {kRedirectLoopPage, Mode::RedirectLoop},
                                             {kRedirectOncePage, Mode::RedirectOnce},
-                                            {kResetPage, Mode::Reset}}});
+                                            {kResetPage, Mode::Reset},
+                                            {kDripPage, Mode::Drip}},
+                              // A byte well within any stall limit below, so that only the
+                              // total limit can end a drip.
+                              .dripInterval = std::chrono::milliseconds(50)});
     servers->cookieMarket =
         std::make_unique<SampleMarket>(market::MarketOptions{.tls = false, .setCookies = true});
     servers->site = std::make_unique<RawServer>(&AnswerSite);
@@ -334,6 +339,40 @@ TEST(CurlSession, HungOrHostileServersFailInTime) {
 
   EXPECT_FALSE(WebRequest(*session, SiteUrl("/echo")).empty());
   EXPECT_EQ(session->LastError(), "");
+}
+
+TEST(CurlSession, TransferNotDoneWithinTheTotalLimitFails) {
+  CurlSettings settings = TestSettings();
+  settings.totalTimeout = std::chrono::milliseconds(800);
+  auto session = MakeCurlSession(settings);
+  Text responseHeaders = "untouched";
+  WebRequestArgs args;
+  args.responseHeaders = &responseHeaders;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WebRequest(*session, MarketUrl(*servers->market, kDripPage), args).empty());
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(session->LastError(), "timed out: not done within 0.8 s");
+  EXPECT_EQ(responseHeaders, "");
+  EXPECT_GE(took, std::chrono::milliseconds(800));
+  EXPECT_LT(took, std::chrono::seconds(4)) << "the stall limit (5 s) must not be what ended it";
+
+  // The limit is per transfer: the next request on the same session has it afresh.
+  EXPECT_TRUE(HasListings(WebRequest(*session, MarketUrl(*servers->market, kNormalPage))));
+  EXPECT_EQ(session->LastError(), "");
+
+  // Without a total limit a drip runs on until something else stops it.
+  std::atomic<bool> cancel{false};
+  CurlSettings unlimited = TestSettings();
+  unlimited.totalTimeout = std::chrono::milliseconds(0);
+  unlimited.cancel = &cancel;
+  auto patient = MakeCurlSession(unlimited);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    cancel = true;
+  });
+  EXPECT_TRUE(WebRequest(*patient, MarketUrl(*servers->market, kDripPage)).empty());
+  canceller.join();
+  EXPECT_EQ(patient->LastError(), "cancelled");
 }
 
 TEST(CurlSession, PathGoesAsGivenAndBadAddressesFailAtOnce) {
