@@ -1,6 +1,7 @@
 #include "web/curl_session.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <array>
@@ -60,9 +61,23 @@ class MultiMembership {
   bool added_ = false;
 };
 
-void InitCurlOnce() {
+}  // namespace
+
+void PrepareCurl() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    // libcurl would write every TLS secret to the file this variable names.
+    unsetenv("SSLKEYLOGFILE");
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
+}
+
+namespace {
+
+// Called on every new TLS context: whatever set up a key log, none is written.
+CURLcode NoKeyLog(CURL*, void* sslContext, void*) {
+  SSL_CTX_set_keylog_callback(static_cast<SSL_CTX*>(sslContext), nullptr);
+  return CURLE_OK;
 }
 
 // The cookie store every request of the process shares, unless it asks for no cookies.
@@ -81,7 +96,7 @@ struct SharedCookies {
 CURLSH* CookieShare() {
   // Never destroyed: a worker thread may still be inside a transfer when the program ends.
   static SharedCookies* const cookies = [] {
-    InitCurlOnce();
+    PrepareCurl();
     auto* shared = new SharedCookies;
     shared->share.reset(curl_share_init());
     if (CURLSH* share = shared->share.get()) {
@@ -235,7 +250,7 @@ struct Outcome {
 
 class CurlSession final : public InternetSession {
  public:
-  explicit CurlSession(const CurlSettings& settings) : settings_(settings) { InitCurlOnce(); }
+  explicit CurlSession(const CurlSettings& settings) : settings_(settings) { PrepareCurl(); }
 
   SessionHandle Open(const Text& agent, int accessType, const std::optional<Text>& proxyName,
                      const std::optional<Text>& proxyBypass) override {
@@ -436,6 +451,7 @@ void SetRouting(CURL* h, const HandleState& request, const char* scheme, Transfe
 void SetTrust(CURL* h, const CurlSettings& settings) {
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, NoKeyLog);
   if (!settings.systemCaPath.empty()) {
     curl_easy_setopt(h, CURLOPT_CAPATH, settings.systemCaPath.c_str());
   }

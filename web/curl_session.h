@@ -28,6 +28,11 @@ struct CurlSettings {
   const std::atomic<bool>* cancel = nullptr;
 };
 
+// Sets libcurl up for the process. Programs call it first thing in main, before
+// any thread starts, as it clears SSLKEYLOGFILE (libcurl would write TLS secrets
+// there). MakeCurlSession calls it too.
+void PrepareCurl();
+
 std::unique_ptr<InternetSession> MakeCurlSession(const CurlSettings& settings = {});
 
 }  // namespace zemlaro

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -263,6 +264,26 @@ TEST(Environment, ProxyVariablesAreNotFollowed) {
   EXPECT_EQ(RowsOfTsv(run.out).size(), 88u);
   EXPECT_EQ(proxy.Requests().size(), 0u);
   EXPECT_EQ(market.Requests().size(), 2u);
+}
+
+// libcurl writes TLS secrets to the file SSLKEYLOGFILE names; the programs must not.
+TEST(Environment, TlsKeyLogVariableWritesNoSecrets) {
+  market::SampleMarket market;
+  ASSERT_TRUE(market.Start());
+  const std::string keyLog = ::testing::TempDir() + "zemlaro-keylog-" + std::to_string(getpid());
+  std::remove(keyLog.c_str());
+  const SpawnResult run =
+      Spawn({ZEMLARO_CLI, "search", "--pages", "1", "--host", market.HostAndPort(), "--cacert",
+             market.CaFile(), "--", kKeyword},
+            WithEnvironment({"SSLKEYLOGFILE=" + keyLog}), std::chrono::seconds(30));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(RowsOfTsv(run.out).size(), 44u);
+  std::FILE* file = std::fopen(keyLog.c_str(), "rb");
+  EXPECT_EQ(file, nullptr) << "a key log was written to " << keyLog;
+  if (file != nullptr) {
+    std::fclose(file);
+    std::remove(keyLog.c_str());
+  }
 }
 
 }  // namespace
