@@ -80,34 +80,44 @@ CURLcode NoKeyLog(CURL*, void* sslContext, void*) {
   return CURLE_OK;
 }
 
-// The cookie store every request of the process shares, unless it asks for no cookies.
-struct SharedCookies {
+// What requests of the process share: TLS sessions always (so a page after the
+// first resumes its TLS session, as the system's own HTTP stack does), and the
+// cookie store unless a request asks for no cookies.
+struct SharedStore {
   ShareHandle share;
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 
   static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-    static_cast<SharedCookies*>(user)->locks[data].lock();
+    static_cast<SharedStore*>(user)->locks[data].lock();
   }
   static void Unlock(CURL*, curl_lock_data data, void* user) {
-    static_cast<SharedCookies*>(user)->locks[data].unlock();
+    static_cast<SharedStore*>(user)->locks[data].unlock();
   }
 };
 
+// Never destroyed: a worker thread may still be inside a transfer when the program ends.
+SharedStore* MakeSharedStore(bool withCookies) {
+  PrepareCurl();
+  auto* shared = new SharedStore;
+  shared->share.reset(curl_share_init());
+  if (CURLSH* share = shared->share.get()) {
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &SharedStore::Lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &SharedStore::Unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, shared);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    if (withCookies) curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  }
+  return shared;
+}
+
 CURLSH* CookieShare() {
-  // Never destroyed: a worker thread may still be inside a transfer when the program ends.
-  static SharedCookies* const cookies = [] {
-    PrepareCurl();
-    auto* shared = new SharedCookies;
-    shared->share.reset(curl_share_init());
-    if (CURLSH* share = shared->share.get()) {
-      curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &SharedCookies::Lock);
-      curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &SharedCookies::Unlock);
-      curl_share_setopt(share, CURLSHOPT_USERDATA, shared);
-      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    }
-    return shared;
-  }();
-  return cookies->share.get();
+  static SharedStore* const store = MakeSharedStore(true);
+  return store->share.get();
+}
+
+CURLSH* TlsSessionShare() {
+  static SharedStore* const store = MakeSharedStore(false);
+  return store->share.get();
 }
 
 Text Seconds(std::chrono::milliseconds time) {
@@ -444,6 +454,8 @@ void SetRouting(CURL* h, const HandleState& request, const char* scheme, Transfe
   if ((request.flags & kFlagNoCookies) == 0) {
     curl_easy_setopt(h, CURLOPT_SHARE, CookieShare());
     curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+  } else {
+    curl_easy_setopt(h, CURLOPT_SHARE, TlsSessionShare());
   }
 }
 
