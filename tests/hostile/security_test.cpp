@@ -84,7 +84,7 @@ TEST(Sources, StartNoProcessAndNeverLowerCertificateChecks) {
       R"(posix_spawnp|wordexp|ShellExecute[AW]?)\s*\(|QProcess|/bin/sh)");
   const std::regex setopt(R"(CURLOPT_[A-Z_]*(SSL_VERIFY|SSL_OPTIONS|SSL_CTX_FUNCTION)[A-Z_]*)"
                           R"(\s*,\s*([^)]*)\))");
-  int verifyPeer = 0, verifyHost = 0;
+  int verifyPeer = 0, verifyHost = 0, keyLogHooks = 0;
   ASSERT_TRUE(fs::exists(fs::path(ZEMLARO_SOURCE_DIR) / "web/curl_session.cpp"));
   const std::vector<fs::path> files = ProgramSources();
   for (const fs::path& file : files) {
@@ -92,6 +92,9 @@ TEST(Sources, StartNoProcessAndNeverLowerCertificateChecks) {
     const std::string text = Contents(file);
     std::smatch match;
     EXPECT_FALSE(std::regex_search(text, match, process)) << match.str();
+    // Nothing touches a TLS context's verification directly either.
+    EXPECT_FALSE(std::regex_search(text, match, std::regex(R"(SSL_(CTX_)?set_verify|X509_STORE)")))
+        << match.str();
     for (auto it = std::sregex_iterator(text.begin(), text.end(), setopt);
          it != std::sregex_iterator(); ++it) {
       const std::string option = it->str(0);
@@ -99,6 +102,8 @@ TEST(Sources, StartNoProcessAndNeverLowerCertificateChecks) {
         ++verifyPeer;
       } else if (option.rfind("CURLOPT_SSL_VERIFYHOST,", 0) == 0 && (*it)[2] == "2L") {
         ++verifyHost;
+      } else if (option.rfind("CURLOPT_SSL_CTX_FUNCTION,", 0) == 0 && (*it)[2] == "NoKeyLog") {
+        ++keyLogHooks;
       } else {
         ADD_FAILURE() << option;
       }
@@ -106,6 +111,16 @@ TEST(Sources, StartNoProcessAndNeverLowerCertificateChecks) {
   }
   EXPECT_EQ(verifyPeer, 1);
   EXPECT_EQ(verifyHost, 1);
+  // The one TLS context hook only removes the key log callback.
+  EXPECT_LE(keyLogHooks, 1);
+  const std::string session = Contents(fs::path(ZEMLARO_SOURCE_DIR) / "web/curl_session.cpp");
+  std::smatch hook;
+  if (keyLogHooks == 1) {
+    ASSERT_TRUE(
+        std::regex_search(session, hook, std::regex(R"(CURLcode NoKeyLog\([^{]*\{([^}]*)\})")));
+    EXPECT_EQ(hook.str(1).find("SSL_CTX_set_keylog_callback("), hook.str(1).rfind("SSL_CTX_"))
+        << hook.str(1);
+  }
 
   // The desktop program hands an address to the desktop and to nothing else.
   const std::string toolkit = Contents(fs::path(ZEMLARO_SOURCE_DIR) / "app/toolkit/toolkit.cpp");

@@ -1,0 +1,100 @@
+// Development aid behind tools/screenshot: starts the program as zemlaro-demo does,
+// runs a two-page search in the main window, selects a row and saves the screen
+// area of the main window as main.png; then opens the sponsor window and saves it
+// as sponsor.png. Both go into the folder given as the only argument.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+#include "app/program.h"
+#include "app/search_view.h"
+#include "app/toolkit/toolkit.h"
+#include "app/windows.h"
+#include "tools/sample-market/market_server.h"
+
+using namespace zemlaro;
+
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QWidget* TopLevel(const char* name) {
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top->objectName() == U(name)) return top;
+  }
+  return nullptr;
+}
+
+bool Save(QWidget* window, const QString& path) {
+  const QRect frame = window->frameGeometry();
+  const QPixmap shot =
+      window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  const bool saved = shot.save(path, "PNG");
+  std::printf("%s %s (%dx%d)\n", saved ? "saved" : "could not save", qPrintable(path), shot.width(),
+              shot.height());
+  return saved;
+}
+
+// Calls `then` once `ready` holds, checking every 50 ms.
+void When(std::function<bool()> ready, std::function<void()> then) {
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready, then] {
+    if (!ready()) return;
+    timer->stop();
+    timer->deleteLater();
+    then();
+  });
+  timer->start(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: zemlaro-screenshot OUTPUT-FOLDER\n");
+    return 2;
+  }
+  market::SampleMarket market;
+  if (!market.Start()) return 1;
+  app::AppConfig config = app::DefaultConfig();
+  config.hosts.search = market.HostAndPort();
+  config.extraCaFile = market.CaFile();
+
+  app::PrepareApplication();
+  QApplication application(argc, argv);
+  const QDir out(QString::fromLocal8Bit(argv[1]));
+  if (!app::StartProgram(config)) return 1;
+  QWidget* window = TopLevel("主窗口");
+  window->findChild<QLineEdit*>(U("编辑框1"))->setText(U("连衣裙"));
+  window->findChild<QLineEdit*>(U("编辑框2"))->setText(U("2"));
+  const QString startCaption = window->windowTitle();
+  auto* list = window->findChild<QTableView*>(U("超级列表框1"));
+
+  int status = 1;
+  QTimer::singleShot(500, window, [&] {
+    window->findChild<QPushButton*>(U("按钮1"))->click();
+    When([&] { return list->model()->rowCount() == 88 && window->windowTitle() == startCaption; },
+         [&] {
+           list->setFocus();
+           list->selectRow(2);
+           QTimer::singleShot(400, window, [&] {
+             const bool main = Save(window, out.filePath(U("main.png")));
+             window->findChild<QPushButton*>(U("按钮6"))->click();
+             QTimer::singleShot(600, window, [&, main] {
+               const bool sponsor = Save(TopLevel("赞助窗口"), out.filePath(U("sponsor.png")));
+               status = main && sponsor ? 0 : 1;
+               toolkit::DestroyAllWindows();  // the loop ends with the last window
+             });
+           });
+         });
+  });
+  app::RunProgramLoop();
+  return status;
+}

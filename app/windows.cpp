@@ -1,0 +1,240 @@
+#include "app/windows.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QWebEngineView>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "app/browser.h"
+#include "app/constants.h"
+#include "app/contact.h"
+#include "app/search_view.h"
+#include "app/toolkit/events.h"
+#include "web/curl_session.h"
+
+namespace zemlaro::app {
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// A fixed frame with title bar, system menu, minimise and close, no maximise; no
+// owner, so each window has its own taskbar button.
+QWidget* NewWindow(const char* name, const char* caption) {
+  auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                          Qt::WindowCloseButtonHint);
+  window->setObjectName(U(name));
+  window->setWindowTitle(U(caption));
+  toolkit::CloseOnEscape(window);
+  return window;
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(U(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
+  auto* label = Place(new QLabel(U(text), parent), name, left, top, 112, 32);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+QLineEdit* NewEdit(QWidget* parent, const char* name, const char* text, int left, int top) {
+  auto* edit = Place(new QLineEdit(U(text), parent), name, left, top, 112, 40);
+  edit->setMaxLength(std::numeric_limits<int>::max());  // no length limit
+  toolkit::HideSelectionWithoutFocus(edit);
+  return edit;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, int left, int top,
+                       int width) {
+  auto* button = Place(new QPushButton(U(caption), parent), name, left, top, width, 48);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+QWidget* CreateMainWindow(const AppConfig& config) {
+  QWidget* window = NewWindow("主窗口", "");
+  window->setWindowTitle(toolkit::ToQString(MainCaption()));
+
+  QTableView* list = toolkit::CreateReportList(window, U("超级列表框1"),
+                                               {{U(kListHeaderNumber), 50},
+                                                {U(kListHeaderTitle), 200},
+                                                {U(kListHeaderItemId), 100},
+                                                {U(kListHeaderSeller), 100}});
+  list->setGeometry(8, 8, 472, 312);
+  NewLabel(window, "透明标签1", kKeywordLabel, 488, 8);
+  QLineEdit* keyword = NewEdit(window, "编辑框1", "", 488, 35);
+  NewLabel(window, "透明标签2", kPageCountLabel, 488, 80);
+  QLineEdit* pageCount = NewEdit(window, "编辑框2", kPageCountInitial, 488, 107);
+  QPushButton* find = NewButton(window, "按钮1", kFindCaption, 482, 152, 120);
+  NewLabel(window, "透明标签3", kSellerLabel, 488, 201);
+  QLineEdit* seller = NewEdit(window, "编辑框3", "", 488, 228);
+  QPushButton* filter = NewButton(window, "按钮2", kFindCaption, 482, 272, 120);
+
+  auto* others = Place(new QGroupBox(U(kOthersTitle), window), "分组框1", 8, 324, 592, 148);
+  others->setAlignment(Qt::AlignLeft);
+  QPushButton* chat = NewButton(others, "按钮3", kChatCaption, 8, 20, 104);
+  QPushButton* group = NewButton(others, "按钮4", kGroupCaption, 120, 20, 104);
+  QPushButton* feedback = NewButton(others, "按钮5", kFeedbackCaption, 232, 20, 104);
+  QPushButton* sponsor = NewButton(others, "按钮6", kSponsorCaption, 345, 20, 104);
+  auto* instructions = Place(new QPlainTextEdit(others), "编辑框4", 8, 76, 576, 64);
+  instructions->setReadOnly(true);
+  instructions->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  instructions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  instructions->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  instructions->setPlainText(U(kInstructions));
+  toolkit::HideSelectionWithoutFocus(instructions);
+  keyword->setFocus();
+
+  auto state = std::make_shared<MainWindowState>();
+  const MainWindowControls controls{window, list, keyword, pageCount, seller};
+  QObject::connect(window, &QObject::destroyed, [state] { state->closed = true; });
+
+  // While a search runs both Find buttons do nothing: a second run or the filter
+  // would address rows the first run is still numbering.
+  QObject::connect(find, &QPushButton::clicked, window, [state, controls, config] {
+    if (state->runningSearch != 0) return;
+    const int run = ++state->lastSearch;
+    state->runningSearch = run;
+    auto view = std::make_shared<WindowSearchView>(controls, state, run);
+    CurlSettings settings;
+    settings.extraCaFile = config.extraCaFile;
+    settings.cancel = &state->closed;  // `state` lives as long as the worker holds `view`
+    toolkit::StartThread([view, state, settings, hosts = config.hosts] {
+      const std::unique_ptr<InternetSession> session = MakeCurlSession(settings);
+      RunSearch(*view, *session, hosts);
+      view->EndRun();
+    });
+  });
+  QObject::connect(filter, &QPushButton::clicked, window, [state, controls] {
+    if (state->runningSearch != 0) return;
+    WindowSearchView view(controls, state);
+    FilterBySeller(view);
+  });
+  toolkit::HookEvents(list->viewport(),
+                      [state, controls, hosts = config.hosts](QObject*, QEvent* event) {
+                        if (event->type() == QEvent::MouseButtonDblClick &&
+                            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+                          WindowSearchView view(controls, state);
+                          OpenItemPage(view, hosts);
+                        }
+                        return false;
+                      });
+
+  QObject::connect(chat, &QPushButton::clicked, window, [] { OpenAuthorChat(); });
+  QObject::connect(group, &QPushButton::clicked, window, [contact = config.contact] {
+    // Queued, so that the wait inside runs from the event loop and not from inside
+    // this button's click: the main window may be closed during the wait.
+    QMetaObject::invokeMethod(
+        qApp, [contact] { JoinUpdateGroup(1, contact); }, Qt::QueuedConnection);
+  });
+  QObject::connect(feedback, &QPushButton::clicked, window,
+                   [contact = config.contact] { ShowFeedbackPage(std::nullopt, contact); });
+  QObject::connect(sponsor, &QPushButton::clicked, window, [] { ShowSponsorWindow(); });
+  return window;
+}
+
+QWidget* CreateGroupJoinWindow() {
+  QWidget* window = NewWindow("加群窗口", kGroupJoinWindowCaption);
+  CreateBrowser(window, U("超文本浏览框1"), QRect(8, 8, 360, 208));
+  return window;
+}
+
+QWidget* CreateFeedbackWindow() {
+  QWidget* window = NewWindow("反馈窗口", kFeedbackWindowCaption);
+  CreateBrowser(window, U("超文本浏览框1"), QRect(8, 8, 584, 448));
+  return window;
+}
+
+void AddPicture(QWidget* window, const char* groupName, const char* title, int left,
+                const char* pictureName, const char* resource) {
+  auto* group = Place(new QGroupBox(U(title), window), groupName, left, 8, 336, 392);
+  group->setAlignment(Qt::AlignLeft);
+  auto* picture = Place(new QLabel(group), pictureName, 8, 24, 320, 360);
+  picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Decoded now, when the window is made, and placed by our own rule rather than
+  // by the label's centring.
+  const QImage image(U(resource));
+  if (image.isNull()) return;
+  const QRect place = PicturePlace(image.size(), picture->size());
+  QPixmap canvas(picture->size());
+  canvas.fill(Qt::transparent);
+  QPainter painter(&canvas);
+  painter.drawImage(place.topLeft(), place.size() == image.size()
+                                         ? image
+                                         : image.scaled(place.size(), Qt::IgnoreAspectRatio,
+                                                        Qt::SmoothTransformation));
+  painter.end();
+  picture->setPixmap(canvas);
+}
+
+QWidget* CreateSponsorWindow() {
+  QWidget* window = NewWindow("赞助窗口", kSponsorWindowCaption);
+  AddPicture(window, "分组框1", kWeChatPayTitle, 8, "图片框1", kWeChatPayResource);
+  AddPicture(window, "分组框2", kAlipayTitle, 360, "图片框2", kAlipayResource);
+  return window;
+}
+
+}  // namespace
+
+toolkit::WindowLayout MainWindowLayout(const AppConfig& config) {
+  return {[config] { return CreateMainWindow(config); }, kMainWindowSize, true};
+}
+
+const toolkit::WindowLayout& GroupJoinWindow() {
+  static const toolkit::WindowLayout layout{&CreateGroupJoinWindow, kGroupJoinWindowSize, false};
+  return layout;
+}
+
+const toolkit::WindowLayout& FeedbackWindow() {
+  static const toolkit::WindowLayout layout{&CreateFeedbackWindow, kFeedbackWindowSize, true};
+  return layout;
+}
+
+const toolkit::WindowLayout& SponsorWindow() {
+  static const toolkit::WindowLayout layout{&CreateSponsorWindow, kSponsorWindowSize, true};
+  return layout;
+}
+
+toolkit::Browser BrowserOf(const toolkit::Window& window) {
+  toolkit::Browser browser;
+  toolkit::RunStep([&] {
+    if (window) browser = window->findChild<QWebEngineView*>(U("超文本浏览框1"));
+  });
+  return browser;
+}
+
+QSize ScaledPictureSize(QSize picture, QSize box) {
+  if (picture.isEmpty() || box.isEmpty()) return {0, 0};
+  if (picture.width() <= box.width() && picture.height() <= box.height()) return picture;
+  const std::int64_t pw = picture.width(), ph = picture.height();
+  const std::int64_t bw = box.width(), bh = box.height();
+  // bw / pw <= bh / ph, compared without division: the width sets the scale.
+  if (bw * ph <= bh * pw) return QSize(box.width(), static_cast<int>(ph * bw / pw));
+  return QSize(static_cast<int>(pw * bh / ph), box.height());
+}
+
+QRect PicturePlace(QSize picture, QSize box) {
+  const QSize drawn = ScaledPictureSize(picture, box);
+  return QRect(QPoint((box.width() - drawn.width()) / 2, (box.height() - drawn.height()) / 2),
+               drawn);
+}
+
+}  // namespace zemlaro::app
