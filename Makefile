@@ -8,7 +8,7 @@ PACKAGES = cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libben
   fonts-noto-cjk curl xvfb xauth strace clang-14 libclang-rt-14-dev
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run demo test bench fuzz clean
+.PHONY: all deps configure build run demo test test-release test-asan test-tsan bench fuzz clean
 
 all: build
 
@@ -32,11 +32,37 @@ run: build
 demo: build
 	exec $(BUILD)/bin/zemlaro-demo
 
-test: build
+# Every test in the Release build, then the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
+test: test-release test-asan test-tsan
+
+test-release: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+SANITIZED = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMLARO_BENCH=OFF
+UBSAN_ENV = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The window tests run without the leak check, as Qt and fontconfig keep caches
+# until exit, and without the new/delete size check, which Qt WebEngine's own page
+# teardown trips.
+ASAN_GUI_ENV = ASAN_OPTIONS=new_delete_type_mismatch=0:detect_leaks=0:abort_on_error=1
+TSAN_TESTS = web_tests search_tests app_tests
+TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp"
+
+test-asan: deps
+	cmake -S . -B $(BUILD)-asan $(SANITIZED) -DZEMLARO_SANITIZE=address,undefined
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 $(UBSAN_ENV) \
+	  ctest --output-on-failure -j $(JOBS) -LE gui
+	cd $(BUILD)-asan && $(ASAN_GUI_ENV) $(UBSAN_ENV) ctest --output-on-failure -j $(JOBS) -L gui
+
+test-tsan: deps
+	cmake -S . -B $(BUILD)-tsan $(SANITIZED) -DZEMLARO_SANITIZE=thread
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
+	cd $(BUILD)-tsan && $(TSAN_ENV) ZEMLARO_CONCURRENCY_ONLY=1 \
+	  ctest --output-on-failure -j $(JOBS) -R '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$'
+
 bench: build
-	cd $(BUILD) && for b in bin/bench-*; do echo "== $$b"; ./$$b || exit 1; done
+	cd $(BUILD) && for b in bin/bench-*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen ./$$b || exit 1; done
 
 fuzz: deps
 	cmake -S fuzz -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo
