@@ -45,7 +45,7 @@ UBSAN_ENV = UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # until exit, and without the new/delete size check, which Qt WebEngine's own page
 # teardown trips.
 ASAN_GUI_ENV = ASAN_OPTIONS=new_delete_type_mismatch=0:detect_leaks=0:abort_on_error=1
-TSAN_TESTS = web_tests search_tests app_tests
+TSAN_TESTS = web_tests app_tests
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp"
 
 test-asan: deps
@@ -58,7 +58,7 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(BUILD)-tsan $(SANITIZED) -DZEMLARO_SANITIZE=thread
 	cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
-	cd $(BUILD)-tsan && $(TSAN_ENV) ZEMLARO_CONCURRENCY_ONLY=1 \
+	cd $(BUILD)-tsan && $(TSAN_ENV) \
 	  ctest --output-on-failure -j $(JOBS) -R '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$'
 
 bench: build

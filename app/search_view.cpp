@@ -53,6 +53,10 @@ Text WindowSearchView::CellText(int row, int column) {
 
 void WindowSearchView::DeleteRow(int row) { toolkit::ListDeleteRow(controls_.list, row); }
 
+void WindowSearchView::DeleteRows(const std::vector<int>& rowsDescending) {
+  toolkit::ListDeleteRows(controls_.list, rowsDescending);
+}
+
 int WindowSearchView::SelectedRow() { return toolkit::ListSelectedRow(controls_.list); }
 
 void WindowSearchView::SetCaption(const Text& caption) {

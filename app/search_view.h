@@ -40,6 +40,7 @@ class WindowSearchView final : public SearchView {
   void AppendRows(const std::vector<Listing>& listings) override;
   Text CellText(int row, int column) override;
   void DeleteRow(int row) override;
+  void DeleteRows(const std::vector<int>& rowsDescending) override;
   int SelectedRow() override;
   void SetCaption(const Text& caption) override;
   void RestoreCaption() override;

@@ -71,12 +71,16 @@ void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& ho
 
 void FilterBySeller(SearchView& view) {
   const int rowCount = view.RowCount();
-  // From the last row to the first, so that a deletion never moves a row still to visit.
+  // From the last row to the first. The rows to go are deleted together, still last
+  // to first, once every row has been read: no deletion moves a row still to visit,
+  // and a long list is not changed row by row.
+  std::vector<int> rowsToDelete;
   for (int k = rowCount; k >= 1; --k) {
     const Text seller = view.CellText(k - 1, kColumnSellerNick);
     const Text fragment = view.ControlText(SearchBox::Seller);
-    if (FindForward(seller, fragment) == -1) view.DeleteRow(k - 1);
+    if (FindForward(seller, fragment) == -1) rowsToDelete.push_back(k - 1);
   }
+  if (!rowsToDelete.empty()) view.DeleteRows(rowsToDelete);
 }
 
 void OpenItemPage(SearchView& view, const SearchHosts& hosts) {

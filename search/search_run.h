@@ -45,6 +45,11 @@ class SearchView {
   virtual void AppendRows(const std::vector<Listing>& listings) = 0;
   virtual Text CellText(int row, int column) = 0;
   virtual void DeleteRow(int row) = 0;
+  // The rows given, highest first and each once, deleted as DeleteRow would one by
+  // one; a view may delete them in one step.
+  virtual void DeleteRows(const std::vector<int>& rowsDescending) {
+    for (const int row : rowsDescending) DeleteRow(row);
+  }
   // The lowest selected row, -1 when none.
   virtual int SelectedRow() = 0;
   virtual void SetCaption(const Text& caption) = 0;

@@ -111,6 +111,39 @@ class ReportModel final : public QAbstractTableModel {
     rows_.erase(rows_.begin() + row);
     endRemoveRows();
   }
+  // Each removal of rows costs the table's header time in proportion to the whole
+  // list, however few rows go, so many scattered rows go in one layout change. The
+  // persistent indexes (the selection, the current row) follow their rows or, with
+  // a deleted row, become invalid, as they would after removals one by one.
+  void DeleteRows(const std::vector<int>& rows) {
+    std::vector<bool> deleted(rows_.size(), false);
+    bool any = false;
+    for (const int row : rows) {
+      if (row < 0 || row >= Count()) continue;
+      deleted[row] = true;
+      any = true;
+    }
+    if (!any) return;
+    emit layoutAboutToBeChanged();
+    std::vector<int> newRow(rows_.size(), -1);
+    int kept = 0;
+    for (int row = 0; row < Count(); ++row) {
+      if (deleted[row]) continue;
+      newRow[row] = kept;
+      if (kept != row) rows_[kept] = std::move(rows_[row]);
+      ++kept;
+    }
+    rows_.resize(kept);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from) {
+      const int row = old.row() < 0 ? -1 : newRow[old.row()];
+      to.push_back(row < 0 ? QModelIndex() : index(row, old.column()));
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged();
+  }
 
  private:
   std::vector<QString> headers_;
@@ -354,6 +387,10 @@ Text ListCellText(const List& list, int row, int column) {
 
 void ListDeleteRow(const List& list, int row) {
   WithModel(list, [&](ReportModel& model) { model.Delete(row); });
+}
+
+void ListDeleteRows(const List& list, const std::vector<int>& rowsDescending) {
+  WithModel(list, [&](ReportModel& model) { model.DeleteRows(rowsDescending); });
 }
 
 int ListSelectedRow(const List& list) {

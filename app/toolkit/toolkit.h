@@ -76,6 +76,9 @@ int ListInsertRow(const List& list, const Text& text);
 void ListSetCell(const List& list, int row, int column, const Text& text);
 Text ListCellText(const List& list, int row, int column);
 void ListDeleteRow(const List& list, int row);
+// Deletes the rows given, highest first and each once, in one model change: the
+// list ends as after ListDeleteRow for each in turn. Rows not in the list are skipped.
+void ListDeleteRows(const List& list, const std::vector<int>& rowsDescending);
 int ListSelectedRow(const List& list);
 // Appends whole rows (cells from column 0) in one model change; returns the index
 // of the first, -1 on failure. Cells past the column count are dropped.

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "app/constants.h"
 #include "app/contact.h"
@@ -290,6 +291,55 @@ class ToolkitTest : public QObject {
     QCOMPARE(toolkit::ListCellText(list, 3, 1), Text());
     toolkit::ListClear(list);
     QCOMPARE(toolkit::ListRowCount(list), 0);
+  }
+
+  // Scattered rows go in one model change; the list, the table's rows and the
+  // selection end as after ListDeleteRow for each row in turn.
+  void deleteRowsAsOneByOne_data() {
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<int>("selectedAfter");
+    QTest::newRow("the selection moves up with its row")
+        << QList<int>{6, 4, 1} << 5 << QStringList{U("0"), U("2"), U("3"), U("5"), U("7")} << 3;
+    QTest::newRow("the selection goes with its row")
+        << QList<int>{7, 5, 3, 0} << 3 << QStringList{U("1"), U("2"), U("4"), U("6")} << -1;
+    QTest::newRow("rows past the end are skipped")
+        << QList<int>{9, 7, 2} << 0 << QStringList{U("0"), U("1"), U("3"), U("4"), U("5"), U("6")}
+        << 0;
+    QTest::newRow("every row") << QList<int>{7, 6, 5, 4, 3, 2, 1, 0} << 4 << QStringList{} << -1;
+  }
+  void deleteRowsAsOneByOne() {
+    QFETCH(QList<int>, rows);
+    QFETCH(int, selected);
+    QFETCH(QStringList, left);
+    QFETCH(int, selectedAfter);
+    QWidget parent;
+    parent.resize(200, 300);
+    auto* view = toolkit::CreateReportList(&parent, U("list"), {{U("n"), 50}, {U("x"), 50}});
+    view->resize(200, 300);
+    toolkit::List list = view;
+    for (int row = 0; row < 8; ++row) {
+      toolkit::ListInsertRow(list, toolkit::FromQString(QString::number(row)));
+      toolkit::ListSetCell(list, row, 1, toolkit::FromQString(U("x") + QString::number(row)));
+    }
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    view->selectRow(selected);
+
+    toolkit::ListDeleteRows(list, std::vector<int>(rows.begin(), rows.end()));
+    QTest::qWait(20);  // the table lays itself out and repaints
+
+    QStringList numbers, seconds;
+    for (int row = 0; row < toolkit::ListRowCount(list); ++row) {
+      numbers << toolkit::ToQString(toolkit::ListCellText(list, row, 0));
+      seconds << toolkit::ToQString(toolkit::ListCellText(list, row, 1));
+    }
+    QCOMPARE(numbers, left);
+    for (int row = 0; row < left.size(); ++row) QCOMPARE(seconds[row], U("x") + left[row]);
+    QCOMPARE(view->verticalHeader()->count(), left.size());
+    QCOMPARE(toolkit::ListSelectedRow(list), selectedAfter);
+    QCOMPARE(view->currentIndex().row(), selectedAfter);
   }
 
   void workerCallsRunOnTheWindowThread() {
