@@ -42,6 +42,21 @@ void CliView::DeleteRow(int row) {
   rows_.erase(rows_.begin() + row);
 }
 
+// One pass over the list instead of one erase per row.
+void CliView::DeleteRows(const std::vector<int>& rowsDescending) {
+  std::vector<bool> doomed(rows_.size(), false);
+  for (int row : rowsDescending) {
+    if (row >= 0 && row < RowCount()) doomed[static_cast<std::size_t>(row)] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    if (doomed[r]) continue;
+    if (kept != r) rows_[kept] = std::move(rows_[r]);
+    ++kept;
+  }
+  rows_.resize(kept);
+}
+
 void CliView::SetCaption(const Text& caption) {
   caption_ = caption;
   // The run sets the caption once as each page starts, and only then.

@@ -28,6 +28,7 @@ class CliView : public SearchView {
   void AppendRows(const std::vector<Listing>& listings) override;
   Text CellText(int row, int column) override;
   void DeleteRow(int row) override;
+  void DeleteRows(const std::vector<int>& rowsDescending) override;
   int SelectedRow() override { return -1; }
   void SetCaption(const Text& caption) override;
   void RestoreCaption() override { caption_.clear(); }
