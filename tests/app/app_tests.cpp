@@ -798,6 +798,10 @@ class MainWindowTest : public QObject {
   }
 
   void feedbackWindowLoadsTheMailPageAndComesForward() {
+#if defined(__SANITIZE_THREAD__)
+    QSKIP(
+        "Qt WebEngine's threads are not instrumented; the browser windows run in the other builds");
+#endif
     QWidget* window = Load();
     Click(window, "按钮5");
     QPointer<QWidget> feedback = toolkit::LoadedWindow(FeedbackWindow()).data();
@@ -845,6 +849,10 @@ class MainWindowTest : public QObject {
   }
 
   void groupJoinNeverShowsAWindowAndUnloadsOnce() {
+#if defined(__SANITIZE_THREAD__)
+    QSKIP(
+        "Qt WebEngine's threads are not instrumented; the browser windows run in the other builds");
+#endif
     QPointer<QWidget> window = Load();
     QElapsedTimer clock;
     QPointer<QWidget> joinWindow;
