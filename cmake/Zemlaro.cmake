@@ -41,3 +41,19 @@ function(zemlaro_test name)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENV}")
   endif()
 endfunction()
+
+# Adds every child folder that has a CMakeLists.txt (the desktop program's only
+# when it is built): each module brings its own tests, benchmarks or tools.
+function(zemlaro_add_children)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      if(child STREQUAL "app" AND NOT ZEMLARO_GUI)
+        continue()
+      endif()
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
