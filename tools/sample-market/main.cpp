@@ -101,13 +101,13 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (arg == "--page-mode" && hasValue) {
-      const std::string spec = argv[++i];
-      const size_t eq = spec.find('=');
+      const std::string pageModeArg = argv[++i];
+      const size_t eq = pageModeArg.find('=');
       int page = 0;
       Mode mode{};
-      if (eq == std::string::npos || !ParseInt(spec.substr(0, eq), page) ||
-          !ParseMode(spec.substr(eq + 1), mode)) {
-        std::cerr << "bad --page-mode: " << spec << "\n";
+      if (eq == std::string::npos || !ParseInt(pageModeArg.substr(0, eq), page) ||
+          !ParseMode(pageModeArg.substr(eq + 1), mode)) {
+        std::cerr << "bad --page-mode: " << pageModeArg << "\n";
         return 2;
       }
       options.pageModes[page] = mode;
