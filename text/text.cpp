@@ -265,15 +265,23 @@ Text LowerAscii(std::string_view text) {
   return lowered;
 }
 
+namespace {
+
+// Where a number's digits begin: after leading white space and an optional sign.
+std::size_t SkipSpaceAndSign(std::string_view s, bool& negative) {
+  std::size_t i = SkipNumberSpace(s, 0);
+  negative = i < s.size() && s[i] == '-';
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  return i;
+}
+
+}  // namespace
+
 double ParseReal(std::string_view text) {
   const std::string folded = FoldFullWidth(text);
   const std::string_view s = folded;
-  std::size_t i = SkipNumberSpace(s, 0);
   bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
+  std::size_t i = SkipSpaceAndSign(s, negative);
   // The number as from_chars reads it: digits, '.', fraction, 'e', exponent.
   std::string number;
   std::size_t digits = 0;
@@ -331,12 +339,8 @@ double ParseReal(std::string_view text) {
 int ParseInteger(std::string_view text) {
   const std::string folded = FoldFullWidth(text);
   const std::string_view s = folded;
-  std::size_t i = SkipNumberSpace(s, 0);
   bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
+  std::size_t i = SkipSpaceAndSign(s, negative);
   // Beyond the 32-bit range the value saturates.
   long long value = 0;
   while (i < s.size() && IsDigit(s[i])) {
