@@ -26,8 +26,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD)/bin/zemlaro ]; then exec $(BUILD)/bin/zemlaro; \
-	else echo "The desktop program is not built yet; try $(BUILD)/bin/zemlaro-cli --help"; fi
+	exec $(BUILD)/bin/zemlaro
 
 demo: build
 	exec $(BUILD)/bin/zemlaro-demo
@@ -70,4 +69,4 @@ fuzz: deps
 	cd $(BUILD)-fuzz && ./run-fuzzers
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
