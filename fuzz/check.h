@@ -30,6 +30,15 @@ inline std::string Escaped(const std::vector<std::uint8_t>& bytes) {
   return Escaped(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// The input bytes without their zero bytes (a Text holds none).
+inline std::string WithoutZeros(const std::uint8_t* data, std::size_t size) {
+  std::string out;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] != 0) out.push_back(static_cast<char>(data[i]));
+  }
+  return out;
+}
+
 [[noreturn]] inline void Fail(const char* file, int line, const char* condition,
                               const std::string& details) {
   std::fprintf(stderr, "zemlaro-fuzz: property broken at %s:%d: %s\n%s\n", file, line, condition,

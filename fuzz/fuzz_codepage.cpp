@@ -3,15 +3,15 @@
 // used for nothing else: a character is valid when it decodes to exactly one UTF-16
 // unit (glibc's CP936 maps no two characters to the same unit, so such text must come
 // back unchanged).
-#include <iconv.h>
-
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "check.h"
 #include "text/codepage.h"
+#include "text/iconv_converter.h"
 
 namespace {
 
@@ -22,17 +22,11 @@ struct ValidGbk {
   std::vector<bool> pair = std::vector<bool>(0x10000, false);
 };
 
-bool DecodesToOneUnit(iconv_t decoder, const char* bytes, std::size_t length) {
-  iconv(decoder, nullptr, nullptr, nullptr, nullptr);
-  char units[16];
-  char* in = const_cast<char*>(bytes);
-  std::size_t inLeft = length;
-  char* out = units;
-  std::size_t outLeft = sizeof units;
-  if (iconv(decoder, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
-    return false;
-  }
-  if (out - units != 2) return false;
+using zemlaro::detail::IconvConverter;
+
+bool DecodesToOneUnit(IconvConverter& decoder, std::string_view bytes) {
+  std::string units;
+  if (!decoder.Convert(bytes, units) || units.size() != 2) return false;
   const unsigned unit = static_cast<unsigned char>(units[0]) | static_cast<unsigned char>(units[1])
                                                                    << 8;
   return unit != 0 && (unit < 0xD800 || unit >= 0xE000);
@@ -41,22 +35,21 @@ bool DecodesToOneUnit(iconv_t decoder, const char* bytes, std::size_t length) {
 const ValidGbk& Valid() {
   static const ValidGbk valid = [] {
     ValidGbk table;
-    iconv_t decoder = iconv_open("UTF-16LE", "CP936");
-    if (decoder == reinterpret_cast<iconv_t>(-1)) {
+    IconvConverter decoder("UTF-16LE", "CP936");
+    if (!decoder.IsOpen()) {
       std::fprintf(stderr, "zemlaro-fuzz: iconv has no CP936\n");
       __builtin_trap();
     }
     for (int b = 1; b < 0x80; ++b) table.single[static_cast<std::size_t>(b)] = true;
     for (int b = 0x80; b < 0x100; ++b) {
       const char one = static_cast<char>(b);
-      table.single[static_cast<std::size_t>(b)] = DecodesToOneUnit(decoder, &one, 1);
+      table.single[static_cast<std::size_t>(b)] = DecodesToOneUnit(decoder, {&one, 1});
       if (table.single[static_cast<std::size_t>(b)]) continue;
       for (int trail = 1; trail < 0x100; ++trail) {
         const char two[2] = {static_cast<char>(b), static_cast<char>(trail)};
-        table.pair[static_cast<std::size_t>(b << 8 | trail)] = DecodesToOneUnit(decoder, two, 2);
+        table.pair[static_cast<std::size_t>(b << 8 | trail)] = DecodesToOneUnit(decoder, {two, 2});
       }
     }
-    iconv_close(decoder);
     return table;
   }();
   return valid;
@@ -118,32 +111,20 @@ bool IsWellFormedUtf8(std::string_view text) {
 
 // The C library's CP936 to UTF-8 conversion of valid text.
 std::string IconvGbkToUtf8(const std::string& valid) {
-  static iconv_t converter = iconv_open("UTF-8", "CP936");
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  std::string out(valid.size() * 3 + 4, '\0');
-  char* in = const_cast<char*>(valid.data());
-  std::size_t inLeft = valid.size();
-  char* o = out.data();
-  std::size_t outLeft = out.size();
-  if (iconv(converter, &in, &inLeft, &o, &outLeft) == static_cast<std::size_t>(-1)) {
+  static IconvConverter converter("UTF-8", "CP936");
+  std::string out;
+  if (!converter.Convert(valid, out)) {
     std::fprintf(stderr, "zemlaro-fuzz: iconv rejected %s\n", Escaped(valid).c_str());
     __builtin_trap();
   }
-  out.resize(out.size() - outLeft);
   return out;
-}
-
-std::string UpToZero(const std::uint8_t* data, std::size_t size) {
-  std::size_t n = 0;
-  while (n < size && data[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(data), n);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view raw(reinterpret_cast<const char*>(data), size);
-  const std::string text = UpToZero(data, size);
+  const std::string text(raw.substr(0, raw.find('\0')));
 
   // Any bytes: both directions stop at the first zero byte, and each is the same as
   // its two steps through UTF-16.

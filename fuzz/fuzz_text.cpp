@@ -20,15 +20,8 @@
 namespace {
 
 using zemlaro::fuzz::Escaped;
+using zemlaro::fuzz::WithoutZeros;
 namespace ref = zemlaro::fuzz::ref;
-
-std::string WithoutZeros(const std::uint8_t* data, std::size_t size) {
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] != 0) out.push_back(static_cast<char>(data[i]));
-  }
-  return out;
-}
 
 std::string Show(std::optional<int> value) {
   return value ? std::to_string(*value) : std::string("(left out)");

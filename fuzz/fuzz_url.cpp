@@ -14,14 +14,6 @@ namespace ref = zemlaro::fuzz::ref;
 
 bool IsAsciiDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // The host without its port is the host with it, cut before the first ":".
 void CheckPortCut(const std::string& withPort, const std::string& withoutPort,
                   const std::string& what) {
@@ -34,10 +26,7 @@ void CheckPortCut(const std::string& withPort, const std::string& withoutPort,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string url;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] != 0) url.push_back(static_cast<char>(data[i]));
-  }
+  const std::string url = zemlaro::fuzz::WithoutZeros(data, size);
   const std::string what = "url " + Escaped(url);
   const std::string lowered = ref::LowerAscii(url);
 
@@ -61,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              what + " host " + Escaped(host));
 
   // Path: "/" or the address from a "/" to its end.
-  FUZZ_CHECK(path == "/" || (StartsWith(path, "/") && EndsWith(url, path)),
+  FUZZ_CHECK(path == "/" || (path.starts_with('/') && url.ends_with(path)),
              what + " path " + Escaped(path));
   if (url.find('/') == std::string::npos) FUZZ_CHECK(path == "/", what + " path " + Escaped(path));
 
@@ -69,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // the last ":".
   const int lastColon = ref::FindBackward(hostPort, ":", std::nullopt, false);
   if (lastColon == -1) {
-    FUZZ_CHECK(port == (StartsWith(lowered, "https") ? 443 : 80),
+    FUZZ_CHECK(port == (lowered.starts_with("https") ? 443 : 80),
                what + " port " + std::to_string(port));
   } else {
     const std::string rest = hostPort.substr(static_cast<std::size_t>(lastColon));
@@ -101,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // More levels keep a longer end; with the port cut this need not hold, as the
       // cut falls at the first ":" of whatever is kept.
       if (keepPort) {
-        FUZZ_CHECK(EndsWith(wider, previous), what + " levels " + std::to_string(levels) + " " +
+        FUZZ_CHECK(wider.ends_with(previous), what + " levels " + std::to_string(levels) + " " +
                                                   Escaped(previous) + " and " + Escaped(wider));
       }
       previous = wider;

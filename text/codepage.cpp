@@ -303,16 +303,14 @@ void AppendUtf16(Bytes& out, char32_t cp) {
 
 Bytes ToUtf16(std::string_view text, int codePage) {
   text = UpToZero(text);
+  if (codePage != kCodePageUtf8 && codePage != kCodePageGbk) return {};
   Bytes units;
+  units.reserve(2 * text.size() + 2);
   auto emit = [&units](char32_t cp) { AppendUtf16(units, cp); };
   if (codePage == kCodePageUtf8) {
-    units.reserve(2 * text.size() + 2);
     DecodeUtf8(text, emit);
-  } else if (codePage == kCodePageGbk) {
-    units.reserve(2 * text.size() + 2);
-    DecodeGbk(text, emit);
   } else {
-    return {};
+    DecodeGbk(text, emit);
   }
   units.push_back(0);
   units.push_back(0);
@@ -388,7 +386,6 @@ Text Utf8ToGbk(std::string_view text) {
 }
 
 Text PercentEncode(std::string_view text, bool keepSafe, bool toUtf8) {
-  if (CompareTexts(text, "") == 0) return {};
   const Text utf8 = toUtf8 ? GbkToUtf8(text) : Text();
   const std::string_view bytes = toUtf8 ? std::string_view(utf8) : text;
   static constexpr char kHex[] = "0123456789ABCDEF";

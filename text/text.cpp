@@ -99,8 +99,12 @@ bool IsNumberSpace(char c) {
 }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::size_t SkipNumberSpace(std::string_view text, std::size_t i) {
-  while (i < text.size() && IsNumberSpace(text[i])) ++i;
+// Where a number's digits begin: after leading white space and an optional sign.
+std::size_t SkipSpaceAndSign(std::string_view s, bool& negative) {
+  std::size_t i = 0;
+  while (i < s.size() && IsNumberSpace(s[i])) ++i;
+  negative = i < s.size() && s[i] == '-';
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
   return i;
 }
 
@@ -265,18 +269,6 @@ Text LowerAscii(std::string_view text) {
   return lowered;
 }
 
-namespace {
-
-// Where a number's digits begin: after leading white space and an optional sign.
-std::size_t SkipSpaceAndSign(std::string_view s, bool& negative) {
-  std::size_t i = SkipNumberSpace(s, 0);
-  negative = i < s.size() && s[i] == '-';
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  return i;
-}
-
-}  // namespace
-
 double ParseReal(std::string_view text) {
   const std::string folded = FoldFullWidth(text);
   const std::string_view s = folded;
@@ -430,7 +422,6 @@ int AllTextBetween(std::string_view text, std::string_view left, std::string_vie
     const std::size_t a = leftFinder.Find(text, p);
     if (a == kNotFound) break;
     const std::size_t v = a + left.size();
-    if (v >= text.size()) break;
     const std::size_t b = rightFinder.Find(text, v);
     if (b == kNotFound) break;
     p = v;
