@@ -96,8 +96,8 @@ struct SharedStore {
 };
 
 // Never destroyed: a worker thread may still be inside a transfer when the program ends.
+// Only reached from a transfer, so the session's constructor has set libcurl up already.
 SharedStore* MakeSharedStore(bool withCookies) {
-  PrepareCurl();
   auto* shared = new SharedStore;
   shared->share.reset(curl_share_init());
   if (CURLSH* share = shared->share.get()) {
