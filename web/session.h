@@ -17,12 +17,12 @@ using SessionHandle = std::uintptr_t;
 inline constexpr int kAccessDirect = 1;  // INTERNET_OPEN_TYPE_DIRECT
 inline constexpr int kAccessProxy = 3;   // INTERNET_OPEN_TYPE_PROXY
 
-inline constexpr std::uint32_t kFlagReload = 0x80000000;            // INTERNET_FLAG_RELOAD
-inline constexpr std::uint32_t kFlagSecure = 0x00800000;            // INTERNET_FLAG_SECURE
-inline constexpr std::uint32_t kFlagNoAutoRedirect = 0x00200000;    // INTERNET_FLAG_NO_AUTO_REDIRECT
-inline constexpr std::uint32_t kFlagNoCookies = 0x00080000;         // INTERNET_FLAG_NO_COOKIES
+inline constexpr std::uint32_t kFlagReload = 0x80000000;          // INTERNET_FLAG_RELOAD
+inline constexpr std::uint32_t kFlagSecure = 0x00800000;          // INTERNET_FLAG_SECURE
+inline constexpr std::uint32_t kFlagNoAutoRedirect = 0x00200000;  // INTERNET_FLAG_NO_AUTO_REDIRECT
+inline constexpr std::uint32_t kFlagNoCookies = 0x00080000;       // INTERNET_FLAG_NO_COOKIES
 inline constexpr std::uint32_t kFlagIgnoreRedirectToHttps = 0x00004000;
-inline constexpr std::uint32_t kFlagNeedFile = 0x00000010;          // INTERNET_FLAG_NEED_FILE
+inline constexpr std::uint32_t kFlagNeedFile = 0x00000010;  // INTERNET_FLAG_NEED_FILE
 
 inline constexpr int kReadChunk = 1024;
 inline constexpr int kRawHeaderBuffer = 5000;
