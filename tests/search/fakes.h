@@ -182,6 +182,4 @@ inline std::string NumberedAnswer(int count, int base = 0) {
   return SearchAnswer(listings);
 }
 
-inline Bytes BytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
 }  // namespace zemlaro::testing

@@ -8,7 +8,6 @@
 namespace zemlaro {
 namespace {
 
-using testing::BytesOf;
 using testing::SearchAnswer;
 
 // What stands between two markers of an address, e.g. the value of a query key.
@@ -122,7 +121,7 @@ TEST(ParseSearchPage, CutsTheThreeListsByMarkers) {
       {"empty answer", "", {}, {}, {}},
   };
   for (const ParseCase& c : cases) {
-    const SearchPage page = ParseSearchPage(BytesOf(c.answer));
+    const SearchPage page = ParseSearchPage(BytesOfText(c.answer));
     EXPECT_EQ(page.titles, c.titles) << c.name;
     EXPECT_EQ(page.itemIds, c.itemIds) << c.name;
     EXPECT_EQ(page.sellerNicks, c.sellerNicks) << c.name;
@@ -133,7 +132,7 @@ TEST(ParseSearchPage, StopsAtTheFirstZeroByte) {
   std::string answer = SearchAnswer({{"t1", "1", "n1"}});
   answer += '\0';
   answer += SearchAnswer({{"t2", "2", "n2"}});
-  const SearchPage page = ParseSearchPage(BytesOf(answer));
+  const SearchPage page = ParseSearchPage(BytesOfText(answer));
   EXPECT_EQ(page.titles, TextArray({"t1"}));
   EXPECT_EQ(page.itemIds, TextArray({"1"}));
   EXPECT_EQ(page.sellerNicks, TextArray({"n1"}));

@@ -12,7 +12,6 @@
 namespace zemlaro {
 namespace {
 
-using testing::BytesOf;
 using testing::CannedSession;
 using testing::FakeView;
 using testing::NumberedAnswer;
@@ -161,7 +160,7 @@ TEST(RunSearch, RowsAreNumberedOnAcrossPagesAndAFailedPageIsSkipped) {
   EXPECT_EQ(run.view.reports[0].requestError, "");
   EXPECT_EQ(run.view.reports[1].requestError, "could not connect");
   EXPECT_TRUE(run.view.reportAnswers[1].empty());
-  EXPECT_EQ(run.view.reportAnswers[3], BytesOf("<html>no listings here</html>"));
+  EXPECT_EQ(run.view.reportAnswers[3], BytesOfText("<html>no listings here</html>"));
   EXPECT_EQ(run.view.reports[3].requestError, "");
 }
 

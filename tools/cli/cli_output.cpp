@@ -11,8 +11,6 @@ namespace {
 constexpr std::array<std::string_view, 4> kHeader = {"序号", "宝贝标题", "宝贝ID", "商家名"};
 constexpr std::array<std::string_view, 4> kJsonKeys = {"row", "title", "id", "seller"};
 
-std::string AsUtf8(const Text& gbk) { return ValidUtf8(GbkToUtf8(gbk)); }
-
 bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view word) {
   const auto lower = [](unsigned char c) {
     return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -67,6 +65,7 @@ std::string JsonString(std::string_view value) {
   return out;
 }
 
+// GbkToUtf8 writes only well-formed UTF-8: a byte it cannot read becomes U+FFFD.
 std::string FormatRows(const std::vector<Row>& rows, OutputFormat format) {
   std::string out;
   if (format == OutputFormat::Json) {
@@ -75,7 +74,7 @@ std::string FormatRows(const std::vector<Row>& rows, OutputFormat format) {
       out += r == 0 ? "\n  {" : ",\n  {";
       for (std::size_t c = 0; c < kJsonKeys.size(); ++c) {
         if (c > 0) out += ", ";
-        out += JsonString(kJsonKeys[c]) + ": " + JsonString(AsUtf8(rows[r][c]));
+        out += JsonString(kJsonKeys[c]) + ": " + JsonString(GbkToUtf8(rows[r][c]));
       }
       out += "}";
     }
@@ -94,17 +93,16 @@ std::string FormatRows(const std::vector<Row>& rows, OutputFormat format) {
     out += lineEnd;
   };
   writeLine(kHeader, [](std::string_view cell) { return std::string(cell); });
-  for (const Row& row : rows) writeLine(row, AsUtf8);
+  for (const Row& row : rows) writeLine(row, GbkToUtf8);
   return out;
 }
 
 bool LooksLikeLoginPage(const Bytes& answer) {
   const std::string_view text(reinterpret_cast<const char*>(answer.data()), answer.size());
-  static constexpr std::string_view kWords[] = {
-      "login.taobao.com", "login", "captcha", "punish",           "verify",
-      "sec.taobao.com",   "登录",  "验证",    "\xB5\xC7\xC2\xBC",
-      "\xD1\xE9\xD6\xA4",  // the last two: 登录, 验证 in 936
-  };
+  // 登录 and 验证 stand twice: in UTF-8 and in code page 936.
+  static constexpr std::string_view kWords[] = {"login",  "captcha",          "punish",
+                                                "verify", "sec.taobao.com",   "登录",
+                                                "验证",   "\xB5\xC7\xC2\xBC", "\xD1\xE9\xD6\xA4"};
   for (const std::string_view word : kWords) {
     if (ContainsIgnoringAsciiCase(text, word)) return true;
   }

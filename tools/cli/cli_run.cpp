@@ -52,7 +52,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
     };
   }
   view.onPageDone = [err](const PageReport& report) {
-    if (report.rowsAdded == 0) WriteLine(err, EmptyPageLine(report));
+    if (const std::string line = EmptyPageLine(report); !line.empty()) WriteLine(err, line);
   };
 
   const SearchHosts hosts{options.host, kItemHost};

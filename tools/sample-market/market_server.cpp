@@ -147,21 +147,21 @@ std::string Price(uint64_t r) {
 std::string ListingJson(const SampleListing& l, const std::string& keyword, int page, int index,
                         const std::string& host) {
   const uint64_t r = Mix(ListingSeed(keyword, page, index) ^ 0x5A5A5A5AULL);
-  const std::string id = l.itemId;
   const std::string userId = std::to_string(100'000'000 + r % 3'000'000'000ULL);
   const std::string picId = std::to_string(Mix(r) % 10'000'000'000ULL);
   const uint64_t icon = (r >> 20) % std::size(kIcons);
   std::string j;
   j.reserve(700 + l.title.size() * 2);
   j += R"({"i2iTags":{"samestyle":{"url":""},"similar":{"url":""}},"p4pTags":[],"nid":")";
-  j += id;
+  j += l.itemId;
   j += R"(","category":")" + std::to_string(50'000'000 + r % 9'000'000);
+  const std::string title = JsonEscape(l.title);
   j += R"(","pid":"","title":")";
-  j += JsonEscape(l.title);
+  j += title;
   j += R"(","raw_title":")";
-  j += JsonEscape(l.title);
+  j += title;
   j += R"(","pic_url":"//img.market.test/i4/TB1)" + picId + R"(.jpg","detail_url":"//)";
-  j += host + "/item.htm?id=" + id;
+  j += host + "/item.htm?id=" + l.itemId;
   j += R"(","view_price":")" + Price(r);
   j += R"(","view_fee":")" + std::string((r >> 8) % 3 == 0 ? "10.00" : "0.00");
   j += R"(","item_loc":")" + std::string(Pick(kLocations, r >> 12));
