@@ -29,6 +29,9 @@ namespace {
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
+// The embedded browser of the group-join and feedback windows.
+constexpr char kBrowserName[] = "超文本浏览框1";
+
 // A fixed frame with title bar, system menu, minimise and close, no maximise; no
 // owner, so each window has its own taskbar button.
 QWidget* NewWindow(const char* name, const char* caption) {
@@ -61,6 +64,13 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const char* text, int left
   return edit;
 }
 
+QGroupBox* NewGroup(QWidget* parent, const char* name, const char* title, int left, int top,
+                    int width, int height) {
+  auto* group = Place(new QGroupBox(U(title), parent), name, left, top, width, height);
+  group->setAlignment(Qt::AlignLeft);
+  return group;
+}
+
 QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, int left, int top,
                        int width) {
   auto* button = Place(new QPushButton(U(caption), parent), name, left, top, width, 48);
@@ -88,8 +98,7 @@ QWidget* CreateMainWindow(const AppConfig& config) {
   QLineEdit* seller = NewEdit(window, "编辑框3", "", 488, 228);
   QPushButton* filter = NewButton(window, "按钮2", kFindCaption, 482, 272, 120);
 
-  auto* others = Place(new QGroupBox(U(kOthersTitle), window), "分组框1", 8, 324, 592, 148);
-  others->setAlignment(Qt::AlignLeft);
+  QGroupBox* others = NewGroup(window, "分组框1", kOthersTitle, 8, 324, 592, 148);
   QPushButton* chat = NewButton(others, "按钮3", kChatCaption, 8, 20, 104);
   QPushButton* group = NewButton(others, "按钮4", kGroupCaption, 120, 20, 104);
   QPushButton* feedback = NewButton(others, "按钮5", kFeedbackCaption, 232, 20, 104);
@@ -151,22 +160,23 @@ QWidget* CreateMainWindow(const AppConfig& config) {
   return window;
 }
 
-QWidget* CreateGroupJoinWindow() {
-  QWidget* window = NewWindow("加群窗口", kGroupJoinWindowCaption);
-  CreateBrowser(window, U("超文本浏览框1"), QRect(8, 8, 360, 208));
+QWidget* NewBrowserWindow(const char* name, const char* caption, const QRect& browser) {
+  QWidget* window = NewWindow(name, caption);
+  CreateBrowser(window, U(kBrowserName), browser);
   return window;
 }
 
+QWidget* CreateGroupJoinWindow() {
+  return NewBrowserWindow("加群窗口", kGroupJoinWindowCaption, QRect(8, 8, 360, 208));
+}
+
 QWidget* CreateFeedbackWindow() {
-  QWidget* window = NewWindow("反馈窗口", kFeedbackWindowCaption);
-  CreateBrowser(window, U("超文本浏览框1"), QRect(8, 8, 584, 448));
-  return window;
+  return NewBrowserWindow("反馈窗口", kFeedbackWindowCaption, QRect(8, 8, 584, 448));
 }
 
 void AddPicture(QWidget* window, const char* groupName, const char* title, int left,
                 const char* pictureName, const char* resource) {
-  auto* group = Place(new QGroupBox(U(title), window), groupName, left, 8, 336, 392);
-  group->setAlignment(Qt::AlignLeft);
+  QGroupBox* group = NewGroup(window, groupName, title, left, 8, 336, 392);
   auto* picture = Place(new QLabel(group), pictureName, 8, 24, 320, 360);
   picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   // Decoded now, when the window is made, and placed by our own rule rather than
@@ -216,7 +226,7 @@ const toolkit::WindowLayout& SponsorWindow() {
 toolkit::Browser BrowserOf(const toolkit::Window& window) {
   toolkit::Browser browser;
   toolkit::RunStep([&] {
-    if (window) browser = window->findChild<QWebEngineView*>(U("超文本浏览框1"));
+    if (window) browser = window->findChild<QWebEngineView*>(U(kBrowserName));
   });
   return browser;
 }

@@ -14,8 +14,8 @@
 #include <QTableView>
 #include <QUrl>
 #include <QWebEngineView>
-#include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -59,7 +59,7 @@ class ReportModel final : public QAbstractTableModel {
     return parent.isValid() ? 0 : static_cast<int>(headers_.size());
   }
   QVariant data(const QModelIndex& index, int role) const override {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
+    if (!HasCell(index.row(), index.column())) return {};
     if (role == Qt::DisplayRole) return ToQString(rows_[index.row()][index.column()]);
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
@@ -240,8 +240,6 @@ void InitToolkit() {
   tWindowThread = true;
   SetProcessEventsHook(&PumpEvents);
 }
-
-bool OnWindowThread() { return tWindowThread; }
 
 void BeginStopping() {
   {

@@ -14,7 +14,6 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string_view>
@@ -41,7 +40,6 @@ Text FromQString(const QString& text);
 // Once, on the window thread, after the QApplication exists: makes this the window
 // thread and installs ProcessEvents as the text layer's hook.
 void InitToolkit();
-bool OnWindowThread();
 
 // From now on calls from workers return empty at once, and those waiting for their
 // step wake and return empty. Cannot be undone.

@@ -239,8 +239,9 @@ void ExpectRunEndedWell(const SpawnResult& run, const HostileCase& c, const std:
     bool named = false;
     for (const char* reason : c.reasons) named = named || line.find(reason) != std::string::npos;
     EXPECT_TRUE(named) << "page 2's line: \"" << line << "\"\n" << errText;
-    outcome = line.substr(
-        line.find(": no rows: ") == std::string::npos ? 0 : line.find(": no rows: ") + 11);
+    const std::string mark = ": no rows: ";
+    const std::size_t at = line.find(mark);
+    outcome = at == std::string::npos ? line : line.substr(at + mark.size());
   }
   const std::vector<Row> rows = RowsOfTsv(run.out);
   ExpectRunRows(rows, c.hostile);
