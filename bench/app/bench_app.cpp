@@ -3,8 +3,8 @@
 // click until all rows are in the list, and the longest stall of the window's event
 // loop meanwhile (a 1 ms timer on the window thread records the gaps between its
 // ticks). Then times the seller filter (按钮2) over 20,000 rows. Targets: rows within
-// 1 s, no stall above 50 ms, the filter within 100 ms. Runs offscreen unless a
-// platform is set. Exit status 1 when a target is missed.
+// 1 s, no stall above 50 ms, no stall above 100 ms around the filter (which bounds its own time
+// too). Runs offscreen unless a platform is set. Exit status 1 when a target is missed.
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QElapsedTimer>
