@@ -43,217 +43,6 @@ constexpr auto kPollSlice = std::chrono::milliseconds(50);
 constexpr auto kResetPause = std::chrono::milliseconds(100);
 
 // ---------------------------------------------------------------------------------------------
-// Deterministic listing content
-
-uint64_t Fnv1a(std::string_view s) {
-  uint64_t h = 14695981039346656037ULL;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 1099511628211ULL;
-  }
-  return h;
-}
-
-uint64_t Mix(uint64_t x) {
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-uint64_t ListingSeed(const std::string& keyword, int page, int index) {
-  const uint64_t where =
-      (uint64_t{static_cast<uint32_t>(page)} << 32) | static_cast<uint32_t>(index);
-  return Mix(Fnv1a(keyword) ^ Mix(where));
-}
-
-template <size_t N>
-const char* Pick(const char* const (&words)[N], uint64_t r) {
-  return words[r % N];
-}
-
-constexpr const char* kLeadWords[] = {"新款", "正品", "包邮", "热卖", "官方", "原装",
-                                      "韩版", "时尚", "简约", "经典", "进口", "限时特价"};
-constexpr const char* kMiddleWords[] = {"男女同款", "加厚", "大容量", "便携式", "智能", "防水",
-                                        "高清",     "家用", "学生",   "办公",   "户外", "专用"};
-constexpr const char* kTailWords[] = {"套装",   "礼盒装", "旗舰款", "配件", "精选",
-                                      "升级版", "全新",   "现货",   "特惠", "爆款"};
-// Seller nicks mix Chinese and ASCII (both letter cases) so that a fragment filter keeps a
-// part of a page.
-constexpr const char* kNickHeads[] = {"发个", "哈哈", "小店", "tb",   "Apple", "zm",
-                                      "优品", "ABC",  "abc",  "数码", "星光",  "Mi"};
-constexpr const char* kNickTails[] = {"旗舰店", "小店",  "数码专营", "888",   "shop",  "官方店",
-                                      "哈哈",   "Store", "精品屋",   "_2015", "家居馆"};
-constexpr const char* kLocations[] = {"浙江 杭州", "广东 深圳", "上海",      "北京",
-                                      "江苏 苏州", "福建 泉州", "广东 广州", "山东 青岛"};
-constexpr const char* kIcons[] = {"icon-service-remai", "icon-service-xinpin",
-                                  "icon-service-baoyou", "icon-service-tianmao"};
-constexpr const char* kIconTexts[] = {"掌柜热卖宝贝", "新品", "包邮", "天猫宝贝"};
-
-uint64_t ItemIdNumber(const std::string& keyword, int page, int index) {
-  const uint64_t pageSlot = static_cast<uint64_t>(((page % 100) + 100) % 100);
-  return 5'000'000'000'000ULL + (Fnv1a(keyword) % 1'000'000) * 10'000'000 + pageSlot * 100'000 +
-         static_cast<uint64_t>(index) % 100'000;
-}
-
-std::string JsonEscape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() + 8);
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string HtmlEscape(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string Price(uint64_t r) {
-  const uint64_t cents = 990 + r % 99000;
-  return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
-         std::to_string(cents % 100);
-}
-
-// One listing of the auctions array, roughly 600 bytes.
-std::string ListingJson(const SampleListing& l, const std::string& keyword, int page, int index,
-                        const std::string& host) {
-  const uint64_t r = Mix(ListingSeed(keyword, page, index) ^ 0x5A5A5A5AULL);
-  const std::string userId = std::to_string(100'000'000 + r % 3'000'000'000ULL);
-  const std::string picId = std::to_string(Mix(r) % 10'000'000'000ULL);
-  const uint64_t icon = (r >> 20) % std::size(kIcons);
-  std::string j;
-  j.reserve(700 + l.title.size() * 2);
-  j += R"({"i2iTags":{"samestyle":{"url":""},"similar":{"url":""}},"p4pTags":[],"nid":")";
-  j += l.itemId;
-  j += R"(","category":")" + std::to_string(50'000'000 + r % 9'000'000);
-  const std::string title = JsonEscape(l.title);
-  j += R"(","pid":"","title":")";
-  j += title;
-  j += R"(","raw_title":")";
-  j += title;
-  j += R"(","pic_url":"//img.market.test/i4/TB1)" + picId + R"(.jpg","detail_url":"//)";
-  j += host + "/item.htm?id=" + l.itemId;
-  j += R"(","view_price":")" + Price(r);
-  j += R"(","view_fee":")" + std::string((r >> 8) % 3 == 0 ? "10.00" : "0.00");
-  j += R"(","item_loc":")" + std::string(Pick(kLocations, r >> 12));
-  j += R"(","view_sales":")" + std::to_string((r >> 16) % 5000) + "人付款";
-  j += R"(","comment_count":")" + std::to_string((r >> 24) % 3000);
-  j += R"(","user_id":")" + userId;
-  j += R"(","nick":")";
-  j += JsonEscape(l.sellerNick);
-  j += R"(","shopcard":{"levelClasses":[],"isTmall":)";
-  j += (r >> 28) % 4 == 0 ? "true" : "false";
-  j += R"(,"delivery":[482,1,2158],"encryptedUserId":"Uv)" + picId + R"("},"icon":[{"title":")";
-  j += std::string(kIconTexts[icon]) + R"(","dom_class":")" + kIcons[icon];
-  j += R"(","position":"1"}],"shopLink":"//store.market.test/shop?uid=)" + userId;
-  j += R"(","risk":""})";
-  return j;
-}
-
-struct Query {
-  std::string keyword;  // decoded from q, UTF-8
-  int offset = 0;
-  int page = 1;
-  std::string callback;
-  std::string host;  // 127.0.0.1:PORT
-};
-
-std::string AnswerHead(const Query& q) {
-  return q.callback +
-         R"(({"pageName":"mainsrp","mods":{"shopcombotip":{"status":"hide"},"phonenav":)"
-         R"({"status":"hide"},"itemlist":{"status":"show","data":{"postFeeText":"运费",)"
-         R"("trace":"msrp_auction","auctions":[)";
-}
-
-std::string AnswerTail(const Query& q, int count) {
-  const std::string kw = JsonEscape(q.keyword);
-  return R"(],"recommendAuctions":[],"isSameStyleView":false,"sellers":[],"query":")" + kw +
-         R"("}},"pager":{"status":"show","data":{"pageSize":44,"totalPage":100,"currentPage":)" +
-         std::to_string(q.page) + R"(,"totalCount":)" + std::to_string(count == 0 ? 0 : 4400) +
-         R"(}}},"mainInfo":{"srpGlobal":{"q":")" + kw + R"(","s":")" + std::to_string(q.offset) +
-         R"(","bcoffset":"1"},"traceInfo":{"traceData":{"remoteip":"127.0.0.1"}}},)"
-         R"("feature":{"webpOff":false,"retinaOff":false,"shopcardOff":true}});)";
-}
-
-SampleListing GarbageListing(const std::string& keyword, int page, int index) {
-  SampleListing l = ListingAt(keyword, page, index);
-  if (index == kGarbageBadUtf8Index) {
-    // a stray byte, a byte-order mark start, an overlong '/', a surrogate and a cut sequence
-    l.title += "\xFF\xFE\xC0\xAF\xED\xA0\x80\xE6\x89";
-  } else if (index == kGarbageLongTitleIndex) {
-    const size_t target = kGarbageLongTitleBytes;
-    l.title.reserve(target);
-    while (l.title.size() + 3 <= target) l.title += "长";
-    l.title.append(target - l.title.size(), 'x');
-  }
-  return l;
-}
-
-std::string ListingsAnswer(const Query& q, int count, bool garbage) {
-  std::string body = AnswerHead(q);
-  body.reserve(static_cast<size_t>(count) * 700 + 1024 +
-               (garbage ? static_cast<size_t>(kGarbageLongTitleBytes) * 2 : 0));
-  const int zeroAfter = std::min(kGarbageZeroAfterIndex, count - 1);
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) body += ',';
-    const SampleListing l =
-        garbage ? GarbageListing(q.keyword, q.page, i) : ListingAt(q.keyword, q.page, i);
-    body += ListingJson(l, q.keyword, q.page, i, q.host);
-    if (garbage && i == zeroAfter) body += '\0';
-  }
-  body += AnswerTail(q, count);
-  return body;
-}
-
-std::string LoginPageHtml() {
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>登录 - 亲，请登录</title>"
-         "</head>\n<body><div class=\"login-box\"><h3>亲，请登录</h3>"
-         "<p>为了您的账户安全，请登录后继续访问。</p>\n"
-         "<form id=\"J_Form\" action=\"/member/login.jhtml\" method=\"post\">"
-         "<input type=\"text\" name=\"TPL_username\" placeholder=\"手机号/会员名/邮箱\">"
-         "<input type=\"password\" name=\"TPL_password\" placeholder=\"密码\">"
-         "<button type=\"submit\">登 录</button></form>\n"
-         "<a href=\"/member/reg.htm\">免费注册</a> <a href=\"/member/forget.htm\">忘记密码</a>"
-         "</div></body></html>\n";
-}
-
-std::string ItemPageHtml(const std::string& id) {
-  const std::string safe = HtmlEscape(id);
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>宝贝详情 " + safe +
-         "</title></head>\n<body><h1>宝贝 " + safe + "</h1><p>item id=" + safe +
-         "</p></body></html>\n";
-}
-
-// ---------------------------------------------------------------------------------------------
 // Sockets of the server's connections
 //
 // The HTTP library does not hand the connection's socket to handlers, so it is found by its
@@ -506,16 +295,6 @@ bool IsLibraryHeader(const std::string& name) {
 
 // ---------------------------------------------------------------------------------------------
 
-SampleListing ListingAt(const std::string& keyword, int page, int index) {
-  const uint64_t r = ListingSeed(keyword, page, index);
-  SampleListing l;
-  l.title = std::string(Pick(kLeadWords, r)) + keyword + " " + Pick(kMiddleWords, r >> 8) +
-            Pick(kTailWords, r >> 16) + " ZM-" + std::to_string(1000 + (r >> 24) % 9000);
-  l.itemId = std::to_string(ItemIdNumber(keyword, page, index));
-  l.sellerNick = std::string(Pick(kNickHeads, r >> 32)) + Pick(kNickTails, r >> 40);
-  return l;
-}
-
 struct SampleMarket::State {
   MarketOptions options;
 
@@ -587,8 +366,8 @@ struct SampleMarket::State {
     requests.push_back(std::move(r));
   }
 
-  Query ReadQuery(const httplib::Request& req) const {
-    Query q;
+  SearchQuery ReadQuery(const httplib::Request& req) const {
+    SearchQuery q;
     q.keyword = req.get_param_value("q");
     const std::string offset = req.get_param_value("data-value");
     char* end = nullptr;
@@ -608,7 +387,7 @@ struct SampleMarket::State {
 };
 
 void SampleMarket::State::AnswerSearch(const httplib::Request& req, httplib::Response& res) {
-  const Query q = ReadQuery(req);
+  const SearchQuery q = ReadQuery(req);
   const int perPage = std::max(0, options.listingsPerPage);
   const Mode mode = req.has_param(kRedirectMarkerKey) ? Mode::Normal : ModeOfPage(q.page);
   switch (mode) {

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/sample-market/market_content.h"
+
 namespace zemlaro::market {
 
 enum class Mode {
@@ -25,16 +27,6 @@ enum class Mode {
   Garbage,       // invalid UTF-8, zero bytes and a 2 MB title among normal listings
   Huge,          // 20,000 listings in one answer
 };
-
-// Layout of a Garbage answer: the listings of a Normal page, except that the title of
-// listing kGarbageBadUtf8Index ends in invalid UTF-8 bytes, the title of listing
-// kGarbageLongTitleIndex is kGarbageLongTitleBytes long, and a zero byte stands right after
-// listing kGarbageZeroAfterIndex (or after the last listing on a shorter page).
-inline constexpr int kGarbageBadUtf8Index = 1;
-inline constexpr int kGarbageLongTitleIndex = 2;
-inline constexpr int kGarbageLongTitleBytes = 2 * 1024 * 1024;
-inline constexpr int kGarbageZeroAfterIndex = 29;
-inline constexpr int kHugeListingCount = 20000;
 
 struct MarketOptions {
   bool tls = true;  // false: plain HTTP
@@ -78,14 +70,5 @@ class SampleMarket {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// The listing a Normal page holds at `index` (0-based within the page), for tests
-// that check rows against what the server sent. UTF-8.
-struct SampleListing {
-  std::string title;
-  std::string itemId;
-  std::string sellerNick;
-};
-SampleListing ListingAt(const std::string& keyword, int page, int index);
 
 }  // namespace zemlaro::market
