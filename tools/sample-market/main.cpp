@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@
 
 namespace {
 
+using zemlaro::market::ApiMode;
 using zemlaro::market::Mode;
 
 constexpr std::pair<const char*, Mode> kModeNames[] = {
@@ -38,14 +40,30 @@ constexpr std::pair<const char*, Mode> kModeNames[] = {
     {"huge", Mode::Huge},
 };
 
-bool ParseMode(const std::string& name, Mode& mode) {
-  for (const auto& [text, value] : kModeNames) {
+constexpr std::pair<const char*, ApiMode> kApiModeNames[] = {
+    {"normal", ApiMode::Normal},
+    {"empty", ApiMode::Empty},
+    {"block", ApiMode::Block},
+    {"flow-limit", ApiMode::FlowLimit},
+    {"flowlimit", ApiMode::FlowLimit},
+    {"session-expired", ApiMode::SessionExpired},
+    {"sessionexpired", ApiMode::SessionExpired},
+};
+
+template <class M, size_t N>
+bool ParseName(const std::pair<const char*, M> (&names)[N], const std::string& name, M& mode) {
+  for (const auto& [text, value] : names) {
     if (strcasecmp(text, name.c_str()) == 0) {
       mode = value;
       return true;
     }
   }
   return false;
+}
+
+bool ParseMode(const std::string& name, Mode& mode) { return ParseName(kModeNames, name, mode); }
+bool ParseMode(const std::string& name, ApiMode& mode) {
+  return ParseName(kApiModeNames, name, mode);
 }
 
 bool ParseInt(const std::string& s, int& value) {
@@ -57,12 +75,39 @@ bool ParseInt(const std::string& s, int& value) {
   return true;
 }
 
+// "PAGE=MODE" into `modes`; false when malformed.
+template <class M>
+bool ParsePageMode(const std::string& arg, std::map<int, M>& modes) {
+  const size_t eq = arg.find('=');
+  int page = 0;
+  M mode{};
+  if (eq == std::string::npos || !ParseInt(arg.substr(0, eq), page) ||
+      !ParseMode(arg.substr(eq + 1), mode)) {
+    return false;
+  }
+  modes[page] = mode;
+  return true;
+}
+
 void Usage() {
   std::cerr << "usage: zemlaro-sample-market [--port-file FILE] [--ca-file FILE] [--plain]\n"
                "         [--mode MODE] [--page-mode PAGE=MODE]... [--cookies] [--drip-ms N]\n"
-               "         [--listings N] [--until-stdin-closes]\n"
-               "modes: normal empty login silent drip endless reset redirect-loop redirect-once\n"
-               "       garbage huge\n";
+               "         [--listings N] [--login-wall] [--verification]\n"
+               "         [--api-mode API_MODE] [--api-page-mode PAGE=API_MODE]...\n"
+               "         [--until-stdin-closes]\n"
+               "The legacy search is /search, the signed API "
+            << zemlaro::market::kApiPath
+            << ".\n"
+               "--login-wall    both want a sign-in at "
+            << zemlaro::market::kLoginPath
+            << "\n"
+               "--verification  both want the x5sec cookie of "
+            << zemlaro::market::kPunishPath
+            << "\n"
+               "modes (legacy pages, offset / 44 + 1):\n"
+               "       normal empty login silent drip endless reset redirect-loop redirect-once\n"
+               "       garbage huge\n"
+               "API modes (API pages, from 1): normal empty block flow-limit session-expired\n";
 }
 
 // Writes via a temporary file and a rename, so that a reader never sees half a file.
@@ -101,16 +146,24 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (arg == "--page-mode" && hasValue) {
-      const std::string pageModeArg = argv[++i];
-      const size_t eq = pageModeArg.find('=');
-      int page = 0;
-      Mode mode{};
-      if (eq == std::string::npos || !ParseInt(pageModeArg.substr(0, eq), page) ||
-          !ParseMode(pageModeArg.substr(eq + 1), mode)) {
-        std::cerr << "bad --page-mode: " << pageModeArg << "\n";
+      if (!ParsePageMode(argv[++i], options.pageModes)) {
+        std::cerr << "bad --page-mode: " << argv[i] << "\n";
         return 2;
       }
-      options.pageModes[page] = mode;
+    } else if (arg == "--login-wall") {
+      options.loginWall = true;
+    } else if (arg == "--verification") {
+      options.verificationWall = true;
+    } else if (arg == "--api-mode" && hasValue) {
+      if (!ParseMode(argv[++i], options.apiDefaultMode)) {
+        std::cerr << "unknown API mode: " << argv[i] << "\n";
+        return 2;
+      }
+    } else if (arg == "--api-page-mode" && hasValue) {
+      if (!ParsePageMode(argv[++i], options.apiPageModes)) {
+        std::cerr << "bad --api-page-mode: " << argv[i] << "\n";
+        return 2;
+      }
     } else if (arg == "--drip-ms" && hasValue) {
       int ms = 0;
       if (!ParseInt(argv[++i], ms) || ms < 0) {

@@ -1,9 +1,11 @@
 #include "tools/sample-market/market_content.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 namespace zemlaro::market {
@@ -110,11 +112,20 @@ std::string Price(uint64_t r) {
          std::to_string(cents % 100);
 }
 
+// The seed of a listing's details besides title, id and nick.
+uint64_t DetailSeed(const std::string& keyword, int page, int index) {
+  return Mix(ListingSeed(keyword, page, index) ^ 0x5A5A5A5AULL);
+}
+
+uint64_t SalesCount(uint64_t detailSeed) { return (detailSeed >> 16) % 5000; }
+
+bool Lacks(int index, int every) { return index % every == every - 1; }
+
 }  // namespace
 
 std::string ListingJson(const SampleListing& l, const std::string& keyword, int page, int index,
                         const std::string& host) {
-  const uint64_t r = Mix(ListingSeed(keyword, page, index) ^ 0x5A5A5A5AULL);
+  const uint64_t r = DetailSeed(keyword, page, index);
   const std::string userId = std::to_string(100'000'000 + r % 3'000'000'000ULL);
   const std::string picId = std::to_string(Mix(r) % 10'000'000'000ULL);
   const uint64_t icon = (r >> 20) % std::size(kIcons);
@@ -130,10 +141,10 @@ std::string ListingJson(const SampleListing& l, const std::string& keyword, int 
   j += title;
   j += R"(","pic_url":"//img.market.test/i4/TB1)" + picId + R"(.jpg","detail_url":"//)";
   j += host + "/item.htm?id=" + l.itemId;
-  j += R"(","view_price":")" + Price(r);
+  if (!l.price.empty()) j += R"(","view_price":")" + JsonEscape(l.price);
   j += R"(","view_fee":")" + std::string((r >> 8) % 3 == 0 ? "10.00" : "0.00");
-  j += R"(","item_loc":")" + std::string(Pick(kLocations, r >> 12));
-  j += R"(","view_sales":")" + std::to_string((r >> 16) % 5000) + "人付款";
+  if (!l.location.empty()) j += R"(","item_loc":")" + JsonEscape(l.location);
+  if (!l.sales.empty()) j += R"(","view_sales":")" + JsonEscape(l.sales);
   j += R"(","comment_count":")" + std::to_string((r >> 24) % 3000);
   j += R"(","user_id":")" + userId;
   j += R"(","nick":")";
@@ -224,7 +235,203 @@ SampleListing ListingAt(const std::string& keyword, int page, int index) {
             Pick(kTailWords, r >> 16) + " ZM-" + std::to_string(1000 + (r >> 24) % 9000);
   l.itemId = std::to_string(ItemIdNumber(keyword, page, index));
   l.sellerNick = std::string(Pick(kNickHeads, r >> 32)) + Pick(kNickTails, r >> 40);
+  const uint64_t d = DetailSeed(keyword, page, index);
+  if (!Lacks(index, kNoPriceEvery)) l.price = Price(d);
+  if (!Lacks(index, kNoSalesEvery)) l.sales = std::to_string(SalesCount(d)) + "人付款";
+  if (!Lacks(index, kNoLocationEvery)) l.location = Pick(kLocations, d >> 12);
   return l;
+}
+
+std::string SignInPageHtml(const std::string& redirectUrl) {
+  return std::string(
+             "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>登录</title>"
+             "</head>\n<body><h3>密码登录</h3>\n<form id=\"login-form\" action=\"") +
+         kLoginPath +
+         "\" method=\"post\">\n"
+         "<input type=\"hidden\" id=\"redirectURL\" name=\"redirectURL\" value=\"" +
+         HtmlEscape(redirectUrl) +
+         "\">\n"
+         "<label for=\"username\">会员名</label>"
+         "<input type=\"text\" id=\"username\" name=\"username\" autocomplete=\"username\">\n"
+         "<label for=\"password\">密码</label>"
+         "<input type=\"password\" id=\"password\" name=\"password\" "
+         "autocomplete=\"current-password\">\n"
+         "<button type=\"submit\" id=\"login-submit\">登录</button>\n</form></body></html>\n";
+}
+
+std::string PunishPageHtml(const std::string& x5secData, const std::string& redirectUrl) {
+  return std::string(
+             "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>验证码拦截"
+             "</title></head>\n<body><h3>亲，请验证后继续访问</h3>\n"
+             "<form id=\"verify-form\" action=\"") +
+         kPunishPath +
+         "\" method=\"post\">\n"
+         "<input type=\"hidden\" id=\"x5secdata\" name=\"x5secdata\" value=\"" +
+         HtmlEscape(x5secData) +
+         "\">\n"
+         "<input type=\"hidden\" id=\"redirectURL\" name=\"redirectURL\" value=\"" +
+         HtmlEscape(redirectUrl) +
+         "\">\n"
+         "<button type=\"submit\" id=\"verify-submit\">点击验证</button>\n</form></body></html>\n";
+}
+
+std::string VerificationAnswer(const std::string& url) {
+  return R"({"rgv587_flag":"sm","url":")" + JsonEscape(url) + R"("})";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The signed API's answers
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string ApiSales(uint64_t count) {
+  return count >= 100 ? std::to_string(count / 100 * 100) + "+人付款"
+                      : std::to_string(count) + "人付款";
+}
+
+// The title with each occurrence of the keyword highlighted, as the service marks it.
+std::string MarkedTitle(const std::string& title, const std::string& keyword) {
+  if (keyword.empty()) return title;
+  std::string out;
+  size_t from = 0;
+  for (size_t at = title.find(keyword); at != std::string::npos; at = title.find(keyword, from)) {
+    out.append(title, from, at - from);
+    out += "<span class=H>" + keyword + "</span>";
+    from = at + keyword.size();
+  }
+  out.append(title, from);
+  return out;
+}
+
+Json ApiItem(const SampleListing& l, const std::string& keyword, int page, int index) {
+  const uint64_t d = DetailSeed(keyword, page, index);
+  Json item;
+  item["item_id"] = l.itemId;
+  item["title"] = MarkedTitle(l.title, keyword);
+  item["pic_path"] =
+      "//img.market.test/i4/O1CN" + std::to_string(Mix(d) % 10'000'000'000ULL) + ".jpg";
+  if (!l.price.empty()) item["price"] = l.price;
+  if (!l.sales.empty()) item["realSales"] = l.sales;
+  if (!l.location.empty()) item["procity"] = l.location;
+  const bool noNick = Lacks(index, kApiNoNickEvery);
+  if (!noNick) item["nick"] = l.sellerNick;
+  // Where the nick is given, the shop's name differs from it, so that a reader that prefers
+  // the shop's name is caught.
+  item["shopInfo"] = {{"title", noNick ? l.sellerNick : "店铺 " + l.sellerNick},
+                      {"url", "//store.market.test/shop?id=" + std::to_string(d % 100'000'000)}};
+  item["isTmall"] = (d >> 28) % 4 == 0;
+  item["auctionURL"] = "//item.market.test/item.htm?id=" + l.itemId;
+  return item;
+}
+
+Json ApiCard(int which, const std::string& keyword, int page) {
+  const SampleListing l = ListingAt(keyword, page, 1000 + which);
+  switch (which) {
+    case 0:  // an advertisement with a title and an id, but a card all the same
+      return {{"customCardType", "p4p_banner"},
+              {"title", "为你推荐 <span class=H>" + keyword + "</span>"},
+              {"item_id", l.itemId},
+              {"nick", l.sellerNick}};
+    case 1:
+      return {{"customCardType", "relatedSearch"},
+              {"relatedWords", {keyword + " 新款", keyword + " 正品"}}};
+    default:
+      return {{"tItemType", "nt_point"}, {"nt_point", {{"tips", "看了又看"}}}};
+  }
+}
+
+std::string Dump(const std::string& callback, const Json& answer) {
+  return callback + "(" + answer.dump(-1, ' ', false, Json::error_handler_t::replace) + ")";
+}
+
+}  // namespace
+
+std::vector<SampleListing> ApiListingsOf(const std::string& keyword, int page) {
+  std::vector<SampleListing> listings;
+  listings.reserve(kApiPageSize);
+  for (int i = 0; i < kApiPageSize; ++i) {
+    SampleListing l = ListingAt(keyword, page, i);
+    if (!l.sales.empty()) l.sales = ApiSales(SalesCount(DetailSeed(keyword, page, i)));
+    listings.push_back(std::move(l));
+  }
+  return listings;
+}
+
+std::string ApiPageAnswer(const std::string& callback, const std::string& keyword, int page,
+                          int totalPages, bool withListings) {
+  Json items = Json::array();
+  if (withListings) {
+    const std::vector<SampleListing> listings = ApiListingsOf(keyword, page);
+    int card = 0;
+    for (int i = 0; i < static_cast<int>(listings.size()); ++i) {
+      if (card < static_cast<int>(std::size(kApiCardsBefore)) && kApiCardsBefore[card] == i) {
+        items.push_back(ApiCard(card++, keyword, page));
+      }
+      items.push_back(ApiItem(listings[static_cast<size_t>(i)], keyword, page, i));
+    }
+  }
+  Json answer;
+  answer["api"] = kApiName;
+  answer["data"] = {
+      {"itemsArray", std::move(items)},
+      {"mainInfo",
+       {{"page", std::to_string(page)},
+        {"pageSize", std::to_string(kApiPageSize)},
+        {"totalPage", std::to_string(totalPages)},
+        {"totalResults", std::to_string(withListings ? totalPages * kApiPageSize : 0)}}}};
+  answer["ret"] = Json::array({kApiRetSuccess});
+  answer["v"] = kApiVersion;
+  return Dump(callback, answer);
+}
+
+std::string ApiRefusalAnswer(const std::string& callback, std::string_view ret,
+                             const std::string& url) {
+  Json answer;
+  answer["api"] = kApiName;
+  answer["data"] = url.empty() ? Json::object() : Json{{"url", url}};
+  answer["ret"] = Json::array({std::string(ret)});
+  answer["v"] = kApiVersion;
+  return Dump(callback, answer);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string PercentEncode(std::string_view s) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size() * 3);
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string PercentDecode(std::string_view s) {
+  const auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+      out += static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
 }
 
 }  // namespace zemlaro::market

@@ -23,11 +23,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
 #include <string_view>
 #include <thread>
+
+#include "tools/sample-market/market_api.h"
 
 namespace zemlaro::market {
 namespace {
@@ -37,6 +41,10 @@ constexpr char kCookieName[] = "market_session";
 constexpr char kRedirectMarkerKey[] = "market_redirected";
 constexpr char kAnswerType[] = "text/javascript; charset=utf-8";
 constexpr char kHtmlType[] = "text/html; charset=utf-8";
+constexpr char kJsonType[] = "application/json; charset=utf-8";
+// How long the browser keeps the API's token cookies; the token itself is valid for
+// MarketOptions::apiTokenLifetime, as the expiry inside its value says.
+constexpr auto kApiTokenCookieKeep = std::chrono::hours(24 * 7);
 constexpr int kEndlessBatch = 44;  // listings per chunk of an endless body
 constexpr auto kEndlessPause = std::chrono::milliseconds(5);
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
@@ -291,6 +299,67 @@ bool IsLibraryHeader(const std::string& name) {
          name == "LOCAL_PORT";
 }
 
+// The cookies a request carries, by name; the first of a name counts.
+using Cookies = std::map<std::string, std::string, std::less<>>;
+
+Cookies CookiesOf(const httplib::Request& req) {
+  Cookies cookies;
+  for (const auto& [name, value] : req.headers) {
+    if (strcasecmp(name.c_str(), "Cookie") != 0) continue;
+    std::string_view rest(value);
+    while (!rest.empty()) {
+      const size_t semi = rest.find(';');
+      const std::string part = Trim(rest.substr(0, semi));
+      rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
+      const size_t eq = part.find('=');
+      if (eq != std::string::npos && eq > 0)
+        cookies.emplace(part.substr(0, eq), part.substr(eq + 1));
+    }
+  }
+  return cookies;
+}
+
+std::string CookieValue(const Cookies& cookies, std::string_view name) {
+  const auto it = cookies.find(name);
+  return it == cookies.end() ? std::string() : it->second;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// An HTTP date, "Sun, 06 Nov 1994 08:49:37 GMT", whatever the process's locale.
+std::string HttpDate(std::chrono::system_clock::time_point when) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7],
+                tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                tm.tm_sec);
+  return buf;
+}
+
+// A host-only cookie for path "/": a session cookie when `lifetime` is zero.
+void SetCookie(httplib::Response& res, std::string_view name, const std::string& value,
+               std::chrono::seconds lifetime, bool httpOnly) {
+  std::string line = std::string(name) + "=" + value + "; Path=/";
+  if (lifetime.count() > 0)
+    line += "; Expires=" + HttpDate(std::chrono::system_clock::now() + lifetime);
+  if (httpOnly) line += "; HttpOnly";
+  res.set_header("Set-Cookie", line);
+}
+
+bool IsDigits(const std::string& s, size_t maxLength) {
+  return !s.empty() && s.size() <= maxLength &&
+         s.find_first_not_of("0123456789") == std::string::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -305,6 +374,16 @@ struct SampleMarket::State {
   std::set<std::string> issuedCookies;
   uint64_t cookieCount = 0;
   std::string cookiePrefix;
+  // What sign-ins, the API's token refusals and the punish page handed out.
+  struct Token {
+    int64_t expiryMs = 0;
+    std::string session;  // SessionOf the request it was minted for
+  };
+  std::set<std::string> sessions;  // the session cookies' values of one sign-in, joined by '\n'
+  std::map<std::string, Token> tokens;
+  std::set<std::string> x5secs;
+  uint64_t signIns = 0;
+  std::mt19937_64 random{std::random_device{}()};
 
   bool started = false;
   std::unique_ptr<httplib::Server> server;
@@ -342,6 +421,7 @@ struct SampleMarket::State {
 
   void Record(const httplib::Request& req) {
     RecordedRequest r;
+    r.at = std::chrono::steady_clock::now();
     r.method = req.method;
     r.target = req.target;
     std::vector<std::string> cookieValues;
@@ -382,11 +462,90 @@ struct SampleMarket::State {
     return q;
   }
 
+  ApiMode ApiModeOfPage(int page) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = options.apiPageModes.find(page);
+    return it == options.apiPageModes.end() ? options.apiDefaultMode : it->second;
+  }
+
+  std::string RandomHex(size_t bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string hex;
+    for (size_t i = 0; i < bytes; ++i) {
+      const uint64_t b = random() & 0xFF;
+      hex += kHex[b >> 4];
+      hex += kHex[b & 15];
+    }
+    return hex;
+  }
+
+  // The key of the sign-in whose session cookies the request carries, or empty.
+  std::string SessionOf(const Cookies& cookies) const {
+    std::string key;
+    for (std::string_view name : kSessionCookieNames) {
+      const auto it = cookies.find(name);
+      if (it == cookies.end() || it->second.empty()) return {};
+      if (!key.empty()) key += '\n';
+      key += it->second;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    return sessions.count(key) ? key : std::string();
+  }
+
+  bool Verified(const Cookies& cookies) const {
+    const std::string value = CookieValue(cookies, kVerificationCookieName);
+    std::lock_guard<std::mutex> lock(mutex);
+    return !value.empty() && x5secs.count(value) > 0;
+  }
+
+  // An address on this market to go back to after a sign-in or a verification: `asked` when
+  // it is one, else the search.
+  std::string BackTo(const std::string& asked) const {
+    const std::string origin = Origin();
+    if (asked.compare(0, origin.size() + 1, origin + "/") == 0) return asked;
+    if (asked.size() > 1 && asked[0] == '/' && asked[1] != '/') return origin + asked;
+    return origin + kSearchPath;
+  }
+
+  std::string LoginUrl(const std::string& back) const {
+    return Origin() + kLoginPath + "?" + kRedirectUrlKey + "=" + PercentEncode(back);
+  }
+
+  std::string PunishUrl(const std::string& back) {
+    return Origin() + kPunishPath + "?" + kX5SecDataKey + "=" + RandomHex(24) + "&" +
+           kRedirectUrlKey + "=" + PercentEncode(back);
+  }
+
+  void RefreshCookie(httplib::Response& res) {
+    SetCookie(res, kRefreshedCookieName, RandomHex(20),
+              std::chrono::duration_cast<std::chrono::seconds>(kRefreshedCookieLifetime), false);
+  }
+
   void AnswerSearch(const httplib::Request& req, httplib::Response& res);
+  void AnswerApi(const httplib::Request& req, httplib::Response& res);
+  void IssueToken(httplib::Response& res, const std::string& session);
+  void SignIn(const httplib::Request& req, httplib::Response& res);
+  void Verify(const httplib::Request& req, httplib::Response& res);
   void HoldSilent(const httplib::Request& req);
 };
 
 void SampleMarket::State::AnswerSearch(const httplib::Request& req, httplib::Response& res) {
+  if (options.loginWall || options.verificationWall) {
+    const Cookies cookies = CookiesOf(req);
+    const std::string here = Origin() + req.target;
+    if (options.loginWall) {
+      RefreshCookie(res);
+      if (SessionOf(cookies).empty()) {
+        res.set_redirect(LoginUrl(here), 302);
+        return;
+      }
+    }
+    if (options.verificationWall && !Verified(cookies)) {
+      res.set_content(VerificationAnswer(PunishUrl(here)), kJsonType);
+      return;
+    }
+  }
   const SearchQuery q = ReadQuery(req);
   const int perPage = std::max(0, options.listingsPerPage);
   const Mode mode = req.has_param(kRedirectMarkerKey) ? Mode::Normal : ModeOfPage(q.page);
@@ -466,6 +625,129 @@ void SampleMarket::State::AnswerSearch(const httplib::Request& req, httplib::Res
   }
 }
 
+// The signed API: the token, then the sign, then DATA, then the walls, then the page's mode.
+void SampleMarket::State::AnswerApi(const httplib::Request& req, httplib::Response& res) {
+  const Cookies cookies = CookiesOf(req);
+  std::string callback = req.get_param_value("callback");
+  if (!IsCallbackName(callback)) callback = std::string(kApiCallbackPrefix) + "1";
+  if (options.loginWall) RefreshCookie(res);
+  const auto answer = [&](std::string_view ret, const std::string& url) {
+    res.set_content(ApiRefusalAnswer(callback, ret, url), kAnswerType);
+  };
+
+  const std::string session = SessionOf(cookies);
+  const std::string token(ApiTokenOf(CookieValue(cookies, kApiTokenCookie)));
+  bool known = false, valid = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = tokens.find(token);
+    known = !token.empty() && it != tokens.end();
+    // A token minted before a sign-in (or for another one) no longer fits.
+    valid = known && it->second.expiryMs > NowMs() && it->second.session == session;
+  }
+  if (!valid) {
+    IssueToken(res, session);
+    answer(known ? kApiRetTokenExpired : kApiRetTokenEmpty, {});
+    return;
+  }
+
+  const std::string t = req.get_param_value("t");
+  const std::string data = req.get_param_value("data");
+  bool timeFits = IsDigits(t, 15);
+  if (timeFits && options.apiClockTolerance.count() > 0) {
+    timeFits = std::llabs(std::stoll(t) - NowMs()) <= options.apiClockTolerance.count();
+  }
+  if (!timeFits ||
+      req.get_param_value("sign") != ApiSign(token, t, req.get_param_value("appKey"), data)) {
+    answer(kApiRetBadSign, {});
+    return;
+  }
+  const ApiData asked = ReadApiData(data);
+  if (!asked.ok) {
+    answer(kApiRetBadParams, {});
+    return;
+  }
+
+  // After a sign-in or a verification the browser goes to the legacy search of the keyword.
+  const std::string back = Origin() + kSearchPath + "?q=" + PercentEncode(asked.keyword);
+  if (options.loginWall && session.empty()) {
+    answer(kApiRetUserValidate, LoginUrl(back));
+    return;
+  }
+  if (options.verificationWall && !Verified(cookies)) {
+    answer(kApiRetBlock, PunishUrl(back));
+    return;
+  }
+  const int total = std::max(0, options.apiTotalPages);
+  const ApiMode mode = ApiModeOfPage(asked.page);
+  switch (mode) {
+    case ApiMode::Normal:
+    case ApiMode::Empty:
+      res.set_content(ApiPageAnswer(callback, asked.keyword, asked.page, total,
+                                    mode == ApiMode::Normal && asked.page <= total),
+                      kAnswerType);
+      return;
+    case ApiMode::Block:
+      answer(kApiRetBlock, PunishUrl(back));
+      return;
+    case ApiMode::FlowLimit:
+      answer(kApiRetFlowLimit, {});
+      return;
+    case ApiMode::SessionExpired:
+      answer(kApiRetSessionExpired, {});
+      return;
+  }
+}
+
+// Sets a fresh token and its companion, valid for options.apiTokenLifetime from now.
+void SampleMarket::State::IssueToken(httplib::Response& res, const std::string& session) {
+  const std::string token = RandomHex(16);
+  const int64_t expiry = NowMs() + options.apiTokenLifetime.count();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    tokens[token] = Token{expiry, session};
+  }
+  const auto keep = std::chrono::duration_cast<std::chrono::seconds>(kApiTokenCookieKeep);
+  SetCookie(res, kApiTokenCookie, token + "_" + std::to_string(expiry), keep, false);
+  SetCookie(res, kApiTokenEncCookie, RandomHex(16), keep, false);
+}
+
+// Any name and password will do: sets the session cookies of a new sign-in and the token
+// cookie, then goes back to the address the form carried.
+void SampleMarket::State::SignIn(const httplib::Request& req, httplib::Response& res) {
+  std::vector<std::string> values;
+  std::string key;
+  for (size_t i = 0; i < std::size(kSessionCookieNames); ++i) {
+    values.push_back(RandomHex(16));
+    if (!key.empty()) key += '\n';
+    key += values.back();
+  }
+  uint64_t number = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    sessions.insert(key);
+    number = ++signIns;
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    SetCookie(res, kSessionCookieNames[i], values[i], std::chrono::seconds(0), true);
+  }
+  SetCookie(res, kTokenCookieName, std::to_string(2'200'000'000'000ULL + number),
+            std::chrono::duration_cast<std::chrono::seconds>(kTokenCookieLifetime), false);
+  res.set_redirect(BackTo(req.get_param_value(kRedirectUrlKey)), 302);
+}
+
+// The punish page's button: sets an x5sec cookie and goes back.
+void SampleMarket::State::Verify(const httplib::Request& req, httplib::Response& res) {
+  const std::string value = RandomHex(24);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    x5secs.insert(value);
+  }
+  SetCookie(res, kVerificationCookieName, value,
+            std::chrono::duration_cast<std::chrono::seconds>(kVerificationCookieLifetime), false);
+  res.set_redirect(BackTo(req.get_param_value(kRedirectUrlKey)), 302);
+}
+
 // Answers nothing until Stop or until the client gives up, then closes the connection
 // without a word.
 void SampleMarket::State::HoldSilent(const httplib::Request& req) {
@@ -521,12 +803,26 @@ bool SampleMarket::Start() {
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  svr.Get("/search", [&st](const httplib::Request& req, httplib::Response& res) {
+  svr.Get(kSearchPath, [&st](const httplib::Request& req, httplib::Response& res) {
     st.AnswerSearch(req, res);
   });
-  svr.Get("/item.htm", [](const httplib::Request& req, httplib::Response& res) {
+  svr.Get(kItemPath, [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(ItemPageHtml(req.get_param_value("id")), kHtmlType);
   });
+  svr.Get(kApiPath,
+          [&st](const httplib::Request& req, httplib::Response& res) { st.AnswerApi(req, res); });
+  svr.Get(kLoginPath, [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(SignInPageHtml(req.get_param_value(kRedirectUrlKey)), kHtmlType);
+  });
+  svr.Post(kLoginPath,
+           [&st](const httplib::Request& req, httplib::Response& res) { st.SignIn(req, res); });
+  svr.Get(kPunishPath, [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(
+        PunishPageHtml(req.get_param_value(kX5SecDataKey), req.get_param_value(kRedirectUrlKey)),
+        kHtmlType);
+  });
+  svr.Post(kPunishPath,
+           [&st](const httplib::Request& req, httplib::Response& res) { st.Verify(req, res); });
 
   st.port = svr.bind_to_any_port("127.0.0.1");
   if (st.port <= 0) {
@@ -577,6 +873,11 @@ std::vector<RecordedRequest> SampleMarket::Requests() const {
 void SampleMarket::SetPageMode(int page, Mode mode) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->options.pageModes[page] = mode;
+}
+
+void SampleMarket::SetApiPageMode(int page, ApiMode mode) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->options.apiPageModes[page] = mode;
 }
 
 }  // namespace zemlaro::market
