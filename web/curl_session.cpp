@@ -4,12 +4,14 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "web/curl_handles.h"
+#include "web/curl_share.h"
 
 namespace zemlaro {
 
@@ -17,23 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One owner per libcurl handle.
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
-};
-struct ShareDeleter {
-  void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
-using ShareHandle = std::unique_ptr<CURLSH, ShareDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
+using HeaderList = StringList;
 
 void Append(HeaderList& list, const Text& line) {
   if (curl_slist* head = curl_slist_append(list.get(), line.c_str())) {
@@ -78,46 +64,6 @@ namespace {
 CURLcode NoKeyLog(CURL*, void* sslContext, void*) {
   SSL_CTX_set_keylog_callback(static_cast<SSL_CTX*>(sslContext), nullptr);
   return CURLE_OK;
-}
-
-// What requests of the process share: TLS sessions always (so a page after the
-// first resumes its TLS session, as the system's own HTTP stack does), and the
-// cookie store unless a request asks for no cookies.
-struct SharedStore {
-  ShareHandle share;
-  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
-
-  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-    static_cast<SharedStore*>(user)->locks[data].lock();
-  }
-  static void Unlock(CURL*, curl_lock_data data, void* user) {
-    static_cast<SharedStore*>(user)->locks[data].unlock();
-  }
-};
-
-// Never destroyed: a worker thread may still be inside a transfer when the program ends.
-// Only reached from a transfer, so the session's constructor has set libcurl up already.
-SharedStore* MakeSharedStore(bool withCookies) {
-  auto* shared = new SharedStore;
-  shared->share.reset(curl_share_init());
-  if (CURLSH* share = shared->share.get()) {
-    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &SharedStore::Lock);
-    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &SharedStore::Unlock);
-    curl_share_setopt(share, CURLSHOPT_USERDATA, shared);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    if (withCookies) curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-  }
-  return shared;
-}
-
-CURLSH* CookieShare() {
-  static SharedStore* const store = MakeSharedStore(true);
-  return store->share.get();
-}
-
-CURLSH* TlsSessionShare() {
-  static SharedStore* const store = MakeSharedStore(false);
-  return store->share.get();
 }
 
 Text Seconds(std::chrono::milliseconds time) {
@@ -249,12 +195,14 @@ struct HandleState {
   Bytes body;
   std::size_t readAt = 0;
   Text rawHeaders;
+  Text finalUrl;
 };
 
 struct Outcome {
   bool ok = false;
   Bytes body;
   Text rawHeaders;
+  Text finalUrl;
   Text error;
 };
 
@@ -314,6 +262,7 @@ class CurlSession final : public InternetSession {
     stored.body = std::move(outcome.body);
     stored.readAt = 0;
     stored.rawHeaders = std::move(outcome.rawHeaders);
+    stored.finalUrl = std::move(outcome.finalUrl);
     return outcome.ok;
   }
 
@@ -349,6 +298,16 @@ class CurlSession final : public InternetSession {
     std::memcpy(buffer, block.c_str(), block.size() + 1);
     length = needed - 1;
     return true;
+  }
+
+  Text QueryFinalUrl(SessionHandle request) override {
+    std::lock_guard lock(mutex_);
+    auto found = handles_.find(request);
+    if (found == handles_.end() || found->second.kind != HandleState::Kind::Request ||
+        !found->second.succeeded) {
+      return {};
+    }
+    return found->second.finalUrl;
   }
 
   void Close(SessionHandle handle) override {
@@ -577,6 +536,10 @@ Outcome CurlSession::Perform(const HandleState& request, const Text& headers,
     outcome.ok = true;
     outcome.body = std::move(transfer.body);
     outcome.rawHeaders = std::move(transfer.headers);
+    char* finalUrl = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl) {
+      outcome.finalUrl = finalUrl;
+    }
   }
   return outcome;
 }

@@ -47,6 +47,10 @@ class InternetSession {
   // needed and the result is false. On success `length` is the block's length.
   virtual bool QueryRawHeaders(SessionHandle request, char* buffer, int& length) = 0;
   virtual void Close(SessionHandle handle) = 0;
+  // The address the sent request ended at, after the redirects it followed
+  // (InternetQueryOption with INTERNET_OPTION_URL); empty when the request failed or
+  // the session cannot tell.
+  virtual Text QueryFinalUrl(SessionHandle /*request*/) { return {}; }
 
   // The body size past which a read fails (the request then counts as failed).
   virtual std::size_t MaxBodyBytes() const = 0;

@@ -130,6 +130,7 @@ Bytes WebRequest(InternetSession& session, std::string_view url, const WebReques
   }
 
   Bytes body = ReadBody(session, request);
+  const Text finalAddress = args.finalAddress ? session.QueryFinalUrl(request) : Text();
   const Text responseHeaders = Substitute(RawHeaders(session, request), "Set-Cookie", "Set-Cookie",
                                           std::nullopt, std::nullopt, false);
 
@@ -139,6 +140,7 @@ Bytes WebRequest(InternetSession& session, std::string_view url, const WebReques
 
   if (args.responseHeaders) *args.responseHeaders = responseHeaders;
   if (args.receivedCookies) *args.receivedCookies = CookiesOf(responseHeaders);
+  if (args.finalAddress) *args.finalAddress = finalAddress;
   return body;
 }
 

@@ -20,6 +20,8 @@ struct WebRequestArgs {
   Text* receivedCookies = nullptr;
   Text* headers = nullptr;  // in: extra request headers; out: the whole block sent
   Text* responseHeaders = nullptr;
+  // Out: the address the request ended at after redirects; empty when it failed.
+  Text* finalAddress = nullptr;
   bool noRedirect = false;
   Bytes* dataBytes = nullptr;  // in/out
   Text proxy;

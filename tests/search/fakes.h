@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -30,6 +31,8 @@ class FakeView : public SearchView {
   int controlTextReads = 0;
   int stopAfterPages = -1;  // Stopped() turns true once this many pages are done
   std::function<void(FakeView&, const PageReport&)> afterPage;
+  std::vector<Listing> listings;  // every listing appended, with its details
+  std::vector<std::chrono::milliseconds> waits;  // every pause asked for
 
   Text ControlText(SearchBox box) override {
     ++controlTextReads;
@@ -42,6 +45,7 @@ class FakeView : public SearchView {
   int RowCount() override { return static_cast<int>(rows.size()); }
   void AppendRows(const std::vector<Listing>& listings) override {
     events.push_back("append:" + std::to_string(listings.size()));
+    this->listings.insert(this->listings.end(), listings.begin(), listings.end());
     for (const Listing& l : listings) {
       rows.push_back({RowNumberText(RowCount()), l.title, l.itemId, l.sellerNick});
     }
@@ -66,6 +70,11 @@ class FakeView : public SearchView {
   void OpenAddress(const Text& address) override { openedAddresses.push_back(address); }
   bool Stopped() override {
     return stopAfterPages >= 0 && static_cast<int>(reports.size()) >= stopAfterPages;
+  }
+  bool WaitBeforePage(std::chrono::milliseconds delay) override {
+    events.push_back("wait");
+    waits.push_back(delay);
+    return !Stopped();
   }
   void PageDone(const PageReport& report) override {
     events.push_back("done:" + std::to_string(report.page));
@@ -96,6 +105,9 @@ class CannedSession : public InternetSession {
   std::function<std::optional<std::string>(const Request&)> body;
   std::function<void(const Request&)> onSend;  // called as each request is sent
   std::vector<Request> requests;
+  // Where each answered request ended after redirects; unset, or for a request that
+  // failed, the address is unknown (empty).
+  std::function<Text(const Request&)> finalAddress;
 
   SessionHandle Open(const Text& agent, int accessType, const std::optional<Text>& proxyName,
                      const std::optional<Text>& proxyBypass) override {
@@ -146,6 +158,9 @@ class CannedSession : public InternetSession {
     buffer[block.size()] = '\0';
     length = static_cast<int>(block.size());
     return true;
+  }
+  Text QueryFinalUrl(SessionHandle) override {
+    return finalAddress && lastError_.empty() ? finalAddress(current_) : Text();
   }
   void Close(SessionHandle) override {}
   std::size_t MaxBodyBytes() const override { return 16u << 20; }

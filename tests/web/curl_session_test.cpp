@@ -58,6 +58,7 @@ RawReply AnswerSite(const std::string& request) {
     return {"HTTP/1.1 200 OK\nContent-Length: 2\nX-Lf: 1\nConnection: close\n\nlf"};
   }
   if (target == "/missing") return {HttpAnswer("404 Not Found", "", "not here")};
+  if (target == "/away") return {HttpAnswer("302 Found", "Location: /landed?from=away\r\n", "")};
   if (target == "/hold") return {"", true};
   return {HttpAnswer("200 OK", "X-Test: 1\r\n", request)};
 }
@@ -311,6 +312,33 @@ TEST(CurlSession, FollowsRedirectsUnlessToldNot) {
   EXPECT_TRUE(WebRequest(*session, MarketUrl(*servers->market, kRedirectLoopPage)).empty());
   EXPECT_NE(session->LastError().find("redirects"), std::string::npos) << session->LastError();
   EXPECT_EQ(servers->market->Requests().size() - before, 11u) << "the first answer and 10 more";
+}
+
+struct FinalAddressCase {
+  const char* name;
+  Text url;
+  bool noRedirect = false;
+  Text finalAddress;
+};
+
+TEST(CurlSession, TellsTheAddressWhereTheRequestEnded) {
+  const FinalAddressCase cases[] = {
+      {"a redirect to another path", SiteUrl("/away"), false, SiteUrl("/landed?from=away")},
+      {"no redirect: the request's own", SiteUrl("/echo?q=1"), false, SiteUrl("/echo?q=1")},
+      {"a redirect not followed", SiteUrl("/away"), true, SiteUrl("/away")},
+      {"a request that failed after redirects", MarketUrl(*servers->market, kRedirectLoopPage),
+       false, ""},
+  };
+  auto session = MakeCurlSession(TestSettings());
+  for (const FinalAddressCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Text finalAddress = "untouched";
+    WebRequestArgs args;
+    args.noRedirect = c.noRedirect;
+    args.finalAddress = &finalAddress;
+    WebRequest(*session, c.url, args);
+    EXPECT_EQ(finalAddress, c.finalAddress);
+  }
 }
 
 TEST(CurlSession, HungOrHostileServersFailInTime) {

@@ -26,6 +26,7 @@ class RecordingSession : public InternetSession {
   Bytes body;                // handed out in reads of at most the asked size
   bool endlessBody = false;  // every read fills the whole buffer, forever
   Text rawHeaders;           // the block QueryRawHeaders gives, when it fits
+  Text finalUrl;             // what QueryFinalUrl gives
   std::size_t maxBodyBytes = std::numeric_limits<std::size_t>::max();
 
   // What was asked.
@@ -58,6 +59,12 @@ class RecordingSession : public InternetSession {
   std::optional<SendCall> sent;
   std::vector<int> readSizes;
   std::vector<int> queryLengths;  // the buffer length offered to each header query
+  struct FinalUrlQuery {
+    SessionHandle request = 0;
+    std::size_t readsBefore = 0;   // reads made by then
+    std::size_t closedBefore = 0;  // handles closed by then
+  };
+  std::vector<FinalUrlQuery> finalUrlQueries;
   std::vector<SessionHandle> closed;
 
   SessionHandle Open(const Text& agent, int accessType, const std::optional<Text>& proxyName,
@@ -101,6 +108,10 @@ class RecordingSession : public InternetSession {
     std::memcpy(buffer, rawHeaders.c_str(), rawHeaders.size() + 1);
     length = needed - 1;
     return true;
+  }
+  Text QueryFinalUrl(SessionHandle request) override {
+    finalUrlQueries.push_back({request, readSizes.size(), closed.size()});
+    return finalUrl;
   }
   void Close(SessionHandle handle) override { closed.push_back(handle); }
   std::size_t MaxBodyBytes() const override { return maxBodyBytes; }

@@ -260,7 +260,9 @@ TEST(WebRequest, ClosesWhatItOpenedNewestFirst) {
     Bytes data = BytesOfText("d");
     Text responseHeaders = "untouched";
     Text cookies = "untouched";
+    Text finalAddress = "untouched";
     WebRequestArgs args;
+    args.finalAddress = &finalAddress;
     args.method = 1;
     args.dataText = "other";
     args.headers = &headers;
@@ -277,6 +279,8 @@ TEST(WebRequest, ClosesWhatItOpenedNewestFirst) {
     EXPECT_EQ(data, BytesOfText("d"));
     EXPECT_EQ(responseHeaders, "untouched");
     EXPECT_EQ(cookies, "untouched");
+    EXPECT_EQ(finalAddress, "untouched");
+    EXPECT_TRUE(session.finalUrlQueries.empty());
   }
 }
 
@@ -291,6 +295,22 @@ TEST(WebRequest, ReadsTheWholeBodyInChunksAndClosesAll) {
   EXPECT_EQ(session.closed,
             (std::vector<SessionHandle>{RecordingSession::kRequest, RecordingSession::kConnection,
                                         RecordingSession::kInternet}));
+}
+
+TEST(WebRequest, AsksForTheFinalAddressOnceTheBodyIsRead) {
+  RecordingSession session;
+  session.body = Bytes(1500, 'b');
+  session.finalUrl = "https://login.example.cn/member/login.jhtml?redirect=1";
+  Text finalAddress = "untouched";
+  WebRequestArgs args;
+  args.finalAddress = &finalAddress;
+
+  EXPECT_EQ(WebRequest(session, kSecureUrl, args), session.body);
+  EXPECT_EQ(finalAddress, session.finalUrl);
+  ASSERT_EQ(session.finalUrlQueries.size(), 1u);
+  EXPECT_EQ(session.finalUrlQueries[0].request, RecordingSession::kRequest);
+  EXPECT_EQ(session.finalUrlQueries[0].readsBefore, 3u) << "after the read that gave nothing";
+  EXPECT_EQ(session.finalUrlQueries[0].closedBefore, 0u) << "before the request is closed";
 }
 
 TEST(WebRequest, NoBodyStillDeliversHeadersAndCookies) {
