@@ -6,11 +6,13 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tools/sample-market/market_api.h"
 #include "tools/sample-market/market_server.h"
 
 namespace zemlaro::market {
@@ -24,6 +26,9 @@ struct CurlFree {
 struct SlistFree {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
+struct ShareFree {
+  void operator()(CURLSH* s) const { curl_share_cleanup(s); }
+};
 
 struct FetchOptions {
   std::string caFile;
@@ -32,6 +37,8 @@ struct FetchOptions {
   std::vector<std::string> headers;
   size_t abortAfterBytes = 0;   // 0: never
   size_t abortAfterChunks = 0;  // 0: never
+  std::string post;             // not empty: a POST of this form body
+  CURLSH* cookies = nullptr;    // a cookie store kept between requests
 };
 
 struct Fetched {
@@ -72,6 +79,11 @@ Fetched Fetch(const std::string& url, const FetchOptions& o = {}) {
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, o.follow ? 1L : 0L);
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
   if (!o.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, o.caFile.c_str());
+  if (!o.post.empty()) curl_easy_setopt(c, CURLOPT_POSTFIELDS, o.post.c_str());
+  if (o.cookies) {
+    curl_easy_setopt(c, CURLOPT_SHARE, o.cookies);
+    curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
+  }
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &f);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -145,6 +157,205 @@ MarketOptions AllPages(Mode mode) {
   return o;
 }
 
+std::string Escape(const std::string& s) {
+  char* e = curl_easy_escape(nullptr, s.data(), static_cast<int>(s.size()));
+  std::string out = e ? e : "";
+  curl_free(e);
+  return out;
+}
+
+// The last value of a response header, or empty.
+std::string ResponseHeader(const Fetched& f, const std::string& name) {
+  std::string value;
+  size_t at = 0;
+  while (at < f.headers.size()) {
+    const size_t end = f.headers.find("\r\n", at);
+    const std::string line = f.headers.substr(at, end - at);
+    if (line.size() > name.size() && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0 &&
+        line[name.size()] == ':') {
+      value = line.substr(name.size() + 2);
+    }
+    if (end == std::string::npos) break;
+    at = end + 2;
+  }
+  return value;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// A cookie as libcurl's store holds it.
+struct StoredCookie {
+  std::string domain;
+  bool subdomains = false;
+  bool httpOnly = false;
+  int64_t expires = 0;  // seconds since the epoch; 0: a session cookie
+  std::string value;
+};
+
+// A browser's cookie store: cookies set by one answer go with the next requests.
+class Browser {
+ public:
+  Browser() : share_(curl_share_init()) {
+    curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  }
+  FetchOptions Options(const SampleMarket& m) const {
+    FetchOptions o;
+    o.caFile = m.CaFile();
+    o.cookies = share_.get();
+    return o;
+  }
+  Fetched Get(const SampleMarket& m, const std::string& url) const {
+    return Fetch(url, Options(m));
+  }
+  Fetched Post(const SampleMarket& m, const std::string& url, const std::string& form) const {
+    FetchOptions o = Options(m);
+    o.post = form;
+    return Fetch(url, o);
+  }
+  std::map<std::string, StoredCookie> Cookies() const {
+    std::map<std::string, StoredCookie> found;
+    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    curl_easy_setopt(curl.get(), CURLOPT_SHARE, share_.get());
+    curl_easy_setopt(curl.get(), CURLOPT_COOKIEFILE, "");
+    curl_slist* list = nullptr;
+    curl_easy_getinfo(curl.get(), CURLINFO_COOKIELIST, &list);
+    for (curl_slist* l = list; l; l = l->next) {
+      // domain, subdomains, path, secure, expires, name, value; tab-separated
+      std::vector<std::string> f;
+      std::string line = l->data;
+      for (size_t at = 0;;) {
+        const size_t tab = line.find('\t', at);
+        f.push_back(line.substr(at, tab - at));
+        if (tab == std::string::npos) break;
+        at = tab + 1;
+      }
+      if (f.size() != 7) continue;
+      StoredCookie c;
+      const std::string httpOnlyMark = "#HttpOnly_";
+      c.httpOnly = f[0].rfind(httpOnlyMark, 0) == 0;
+      c.domain = c.httpOnly ? f[0].substr(httpOnlyMark.size()) : f[0];
+      c.subdomains = f[1] == "TRUE";
+      c.expires = std::stoll(f[4]);
+      c.value = f[6];
+      found[f[5]] = c;
+    }
+    curl_slist_free_all(list);
+    return found;
+  }
+  std::string Value(const std::string& name) const {
+    const auto cookies = Cookies();
+    const auto it = cookies.find(name);
+    return it == cookies.end() ? std::string() : it->second.value;
+  }
+
+ private:
+  std::unique_ptr<CURLSH, ShareFree> share_;
+};
+
+std::string Origin(const SampleMarket& m) { return "https://" + m.HostAndPort(); }
+
+// Signs in through the login form, as a person would.
+void SignIn(const SampleMarket& m, const Browser& b) {
+  const Fetched f = b.Post(m, Origin(m) + kLoginPath,
+                           "username=someone&password=secret&redirectURL=" + Escape("/search"));
+  ASSERT_EQ(f.code, CURLE_OK);
+  ASSERT_EQ(f.status, 302);
+}
+
+// ---- the signed API: a client as the contract describes it ---------------------------------
+
+using Json = nlohmann::json;
+
+constexpr char kAppKey[] = "12574478";
+
+std::string ApiData(const std::string& keywordEscaped, int page, bool complete = true) {
+  Json params = {{"page", page},     {"n", 48},      {"pageSize", 48}, {"q", keywordEscaped},
+                 {"sort", "_coefp"}, {"tab", "all"}, {"style", "list"}};
+  if (complete) params["m"] = "pc";
+  return Json{{"appId", "34385"}, {"params", params.dump()}}.dump();
+}
+
+std::string ApiUrl(const SampleMarket& m, const std::string& data, const std::string& t,
+                   const std::string& sign, int callback) {
+  return Origin(m) + kApiPath + "?jsv=2.7.2&appKey=" + kAppKey + "&t=" + t + "&sign=" + sign +
+         "&api=mtop.relationrecommend.wirelessrecommend.recommend&v=2.0&type=jsonp"
+         "&dataType=jsonp&callback=mtopjsonp" +
+         std::to_string(callback) + "&data=" + Escape(data);
+}
+
+struct ApiAnswer {
+  Fetched fetched;
+  std::string callback;  // the name before "("
+  Json json;             // discarded when the body is not "name(JSON)"
+  std::string Ret() const {
+    return json.is_object() && json["ret"].is_array() && !json["ret"].empty()
+               ? json["ret"][0].get<std::string>()
+               : std::string("<no ret>");
+  }
+};
+
+ApiAnswer ReadApi(Fetched f) {
+  ApiAnswer a;
+  const size_t open = f.body.find('(');
+  if (open != std::string::npos && f.body.size() > open + 1 && f.body.back() == ')') {
+    a.callback = f.body.substr(0, open);
+    a.json = Json::parse(f.body.substr(open + 1, f.body.size() - open - 2), nullptr, false);
+  }
+  a.fetched = std::move(f);
+  return a;
+}
+
+std::string BrowserToken(const Browser& b) {
+  return std::string(ApiTokenOf(b.Value(kApiTokenCookie)));
+}
+
+// One request signed with the browser's current token and the clock's time.
+ApiAnswer ApiOnce(const SampleMarket& m, const Browser& b, const std::string& data) {
+  const std::string t = std::to_string(NowMs());
+  return ReadApi(b.Get(m, ApiUrl(m, data, t, ApiSign(BrowserToken(b), t, kAppKey, data), 1)));
+}
+
+bool IsTokenRefusal(const ApiAnswer& a) { return a.Ret().rfind("FAIL_SYS_TOKEN_", 0) == 0; }
+
+// A request, and after a token refusal one retry with the fresh token.
+ApiAnswer ApiSearch(const SampleMarket& m, const Browser& b, const std::string& data) {
+  ApiAnswer a = ApiOnce(m, b, data);
+  return IsTokenRefusal(a) ? ApiOnce(m, b, data) : a;
+}
+
+bool IsCard(const Json& item) { return !item.contains("title") || item.contains("customCardType"); }
+
+std::string Unmarked(std::string title) {
+  for (const std::string mark : {"<span class=H>", "</span>"}) {
+    for (size_t at; (at = title.find(mark)) != std::string::npos;) title.erase(at, mark.size());
+  }
+  return title;
+}
+
+std::string HtmlEscaped(std::string s) {
+  for (size_t at = 0; (at = s.find('&', at)) != std::string::npos; at += 5)
+    s.replace(at, 1, "&amp;");
+  return s;
+}
+
+std::string StringOr(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The listings of a legacy answer, each read within its own object.
+Json LegacyAuctions(const std::string& body) {
+  const size_t open = body.find('(');
+  if (open == std::string::npos || body.size() < open + 3) return Json();
+  const Json j = Json::parse(body.substr(open + 1, body.size() - open - 3), nullptr, false);
+  if (j.is_discarded()) return Json();
+  return j["mods"]["itemlist"]["data"]["auctions"];
+}
+
 // ---- listings ---------------------------------------------------------------------------------
 
 TEST(SampleListings, AreDeterministicDistinctAndVaried) {
@@ -182,6 +393,27 @@ TEST(SampleListings, AreDeterministicDistinctAndVaried) {
   EXPECT_LT(chineseNicks, 2 * 3 * 44);
 }
 
+TEST(SampleListings, CarryPriceSalesAndLocationExceptOnTheirGaps) {
+  for (int i = 0; i < 44; ++i) {
+    SCOPED_TRACE(i);
+    const SampleListing l = ListingAt(kPhone, 2, i);
+    EXPECT_EQ(l.price.empty(), i % 7 == 6);
+    EXPECT_EQ(l.location.empty(), i % 11 == 10);
+    EXPECT_EQ(l.sales.empty(), i % 13 == 12);
+    if (!l.price.empty()) {
+      const size_t dot = l.price.find('.');
+      ASSERT_NE(dot, std::string::npos) << l.price;
+      EXPECT_EQ(l.price.size() - dot, 3u) << l.price;
+      EXPECT_EQ(l.price.find_first_not_of("0123456789."), std::string::npos) << l.price;
+    }
+    if (!l.sales.empty()) {
+      EXPECT_NE(l.sales.find("人付款"), std::string::npos) << l.sales;
+    }
+  }
+  EXPECT_EQ(ListingAt("abc", 1, 3).price, ListingAt("abc", 1, 3).price);
+  EXPECT_EQ(ListingAt("abc", 1, 3).location, ListingAt("abc", 1, 3).location);
+}
+
 // ---- normal answers over HTTPS ----------------------------------------------------------------
 
 TEST(SampleMarketHttps, NormalPagesCarryTheListingsOfListingAt) {
@@ -207,11 +439,23 @@ TEST(SampleMarketHttps, NormalPagesCarryTheListingsOfListingAt) {
     ASSERT_EQ(titles.size(), static_cast<size_t>(c.perPage));
     ASSERT_EQ(ids.size(), titles.size());
     ASSERT_EQ(nicks.size(), titles.size());
+    const Json auctions = LegacyAuctions(f.body);
+    ASSERT_TRUE(auctions.is_array());
+    ASSERT_EQ(auctions.size(), titles.size());
     for (int i = 0; i < c.perPage; ++i) {
+      SCOPED_TRACE(i);
       const SampleListing l = ListingAt(kPhone, c.page, i);
       EXPECT_EQ(titles[i], l.title);
       EXPECT_EQ(ids[i], l.itemId);
       EXPECT_EQ(nicks[i], l.sellerNick);
+      // A listing that lacks a field lacks its key.
+      const Json& a = auctions[static_cast<size_t>(i)];
+      EXPECT_EQ(a.contains("view_price"), !l.price.empty());
+      EXPECT_EQ(a.contains("view_sales"), !l.sales.empty());
+      EXPECT_EQ(a.contains("item_loc"), !l.location.empty());
+      EXPECT_EQ(StringOr(a, "view_price"), l.price);
+      EXPECT_EQ(StringOr(a, "view_sales"), l.sales);
+      EXPECT_EQ(StringOr(a, "item_loc"), l.location);
     }
   }
 }
@@ -368,6 +612,353 @@ TEST(SampleMarketPlain, RecordsRequestsAndNoticesItsCookieComingBack) {
   EXPECT_FALSE(requests[0].cookieCameBack);
   EXPECT_TRUE(requests[1].cookieCameBack);
   EXPECT_FALSE(requests[2].cookieCameBack);
+}
+
+// ---- login wall -------------------------------------------------------------------------------
+
+TEST(SampleMarketLoginWall, SearchGoesToTheFormWhoseSignInLetsItAnswer) {
+  MarketOptions options;
+  options.loginWall = true;
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string search = SearchUrl(m, true, 1, "abc");
+
+  const Fetched walled = b.Get(m, search);
+  ASSERT_EQ(walled.code, CURLE_OK);
+  EXPECT_EQ(walled.status, 302);
+  EXPECT_TRUE(Titles(walled.body).empty());
+  const std::string login = Origin(m) + kLoginPath + "?redirectURL=" + Escape(search);
+  EXPECT_EQ(ResponseHeader(walled, "Location"), login);
+  const std::string firstRefresh = b.Value(kRefreshedCookieName);
+  EXPECT_FALSE(firstRefresh.empty());
+
+  const Fetched form = b.Get(m, login);
+  ASSERT_EQ(form.code, CURLE_OK);
+  EXPECT_EQ(form.status, 200);
+  for (const std::string& part :
+       {std::string("action=\"/member/login.jhtml\" method=\"post\""),
+        std::string("id=\"username\" name=\"username\""),
+        std::string("id=\"password\" name=\"password\""), std::string("type=\"submit\""),
+        "name=\"redirectURL\" value=\"" + HtmlEscaped(search) + "\""}) {
+    EXPECT_NE(form.body.find(part), std::string::npos) << part;
+  }
+
+  const Fetched signIn =
+      b.Post(m, Origin(m) + kLoginPath,
+             "username=" + Escape(kPhone) + "&password=anything&redirectURL=" + Escape(search));
+  ASSERT_EQ(signIn.code, CURLE_OK);
+  EXPECT_EQ(signIn.status, 302);
+  EXPECT_EQ(ResponseHeader(signIn, "Location"), search);
+  const auto cookies = b.Cookies();
+  for (std::string_view name : kSessionCookieNames) {
+    SCOPED_TRACE(name);
+    const auto it = cookies.find(std::string(name));
+    ASSERT_NE(it, cookies.end());
+    EXPECT_TRUE(it->second.httpOnly);
+    EXPECT_EQ(it->second.expires, 0);
+    EXPECT_EQ(it->second.domain, "127.0.0.1");
+    EXPECT_FALSE(it->second.subdomains);
+  }
+  ASSERT_TRUE(cookies.count(kTokenCookieName));
+  EXPECT_GT(cookies.at(kTokenCookieName).expires, NowMs() / 1000);
+
+  const Fetched answered = b.Get(m, search);
+  ASSERT_EQ(answered.code, CURLE_OK);
+  EXPECT_EQ(answered.status, 200);
+  EXPECT_EQ(Titles(answered.body).size(), 44u);
+  const std::string secondRefresh = b.Value(kRefreshedCookieName);
+  EXPECT_FALSE(secondRefresh.empty());
+  EXPECT_NE(secondRefresh, firstRefresh);
+
+  // Session cookies pass only as the three values of one sign-in.
+  const std::string c2 = cookies.at("cookie2").value, sg = cookies.at("sgcookie").value,
+                    tb = cookies.at("_tb_token_").value;
+  for (const std::string& cookie : {"cookie2=" + sg + "; sgcookie=" + c2 + "; _tb_token_=" + tb,
+                                    "cookie2=" + c2 + "; sgcookie=" + sg}) {
+    FetchOptions forged = Trusting(m);
+    forged.headers = {"Cookie: " + cookie};
+    EXPECT_EQ(Fetch(search, forged).status, 302) << cookie;
+  }
+}
+
+TEST(SampleMarketLoginWall, TheApiWantsTheSignInAndNoTokenMintedBeforeIt) {
+  MarketOptions options;
+  options.loginWall = true;
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string data = ApiData(kPhoneEscaped, 1);
+
+  const ApiAnswer walled = ApiSearch(m, b, data);
+  EXPECT_EQ(walled.Ret(), kApiRetUserValidate);
+  const std::string url = StringOr(walled.json["data"], "url");
+  EXPECT_EQ(url.rfind(Origin(m) + kLoginPath + "?redirectURL=", 0), 0u) << url;
+  const Fetched form = b.Get(m, url);
+  EXPECT_EQ(form.status, 200);
+  EXPECT_NE(form.body.find("id=\"username\""), std::string::npos);
+
+  const std::string refreshed = b.Value(kRefreshedCookieName);
+  SignIn(m, b);
+  const ApiAnswer stale = ApiOnce(m, b, data);
+  EXPECT_EQ(stale.Ret(), kApiRetTokenExpired);
+  const ApiAnswer answered = ApiOnce(m, b, data);
+  EXPECT_EQ(answered.Ret(), kApiRetSuccess);
+  EXPECT_NE(b.Value(kRefreshedCookieName), refreshed);
+}
+
+// ---- verification -----------------------------------------------------------------------------
+
+TEST(SampleMarketVerification, BothServicesAnswerOnceThePunishPageButtonIsPressed) {
+  MarketOptions options;
+  options.verificationWall = true;
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string search = SearchUrl(m, true, 1, "abc");
+  const std::string data = ApiData(kPhoneEscaped, 1);
+  const std::string punishPrefix = Origin(m) + kPunishPath + "?x5secdata=";
+
+  const Fetched walled = b.Get(m, search);
+  ASSERT_EQ(walled.code, CURLE_OK);
+  EXPECT_EQ(walled.status, 200);
+  const Json verification = Json::parse(walled.body, nullptr, false);
+  ASSERT_TRUE(verification.is_object()) << walled.body;
+  EXPECT_EQ(StringOr(verification, "rgv587_flag"), "sm");
+  const std::string punish = StringOr(verification, "url");
+  ASSERT_EQ(punish.rfind(punishPrefix, 0), 0u) << punish;
+  const ApiAnswer apiWalled = ApiSearch(m, b, data);
+  EXPECT_EQ(apiWalled.Ret(), kApiRetBlock);
+  EXPECT_EQ(StringOr(apiWalled.json["data"], "url").rfind(punishPrefix, 0), 0u);
+
+  const Fetched page = b.Get(m, punish);
+  EXPECT_EQ(page.status, 200);
+  const size_t dataEnd = punish.find('&', punishPrefix.size());
+  const std::string x5secData = punish.substr(punishPrefix.size(), dataEnd - punishPrefix.size());
+  for (const std::string& part :
+       {std::string("action=\"/punish\" method=\"post\""), std::string("type=\"submit\""),
+        "name=\"x5secdata\" value=\"" + x5secData + "\"",
+        "name=\"redirectURL\" value=\"" + HtmlEscaped(search) + "\""}) {
+    EXPECT_NE(page.body.find(part), std::string::npos) << part;
+  }
+
+  const Fetched pressed = b.Post(m, Origin(m) + kPunishPath,
+                                 "x5secdata=" + x5secData + "&redirectURL=" + Escape(search));
+  EXPECT_EQ(pressed.status, 302);
+  EXPECT_EQ(ResponseHeader(pressed, "Location"), search);
+  EXPECT_FALSE(b.Value(kVerificationCookieName).empty());
+  EXPECT_EQ(Titles(b.Get(m, search).body).size(), 44u);
+  EXPECT_EQ(ApiOnce(m, b, data).Ret(), kApiRetSuccess);
+
+  FetchOptions forged = Trusting(m);
+  forged.headers = {"Cookie: x5sec=forged"};
+  EXPECT_NE(Fetch(search, forged).body.find("rgv587_flag"), std::string::npos);
+}
+
+// ---- the signed API ---------------------------------------------------------------------------
+
+TEST(SampleMarketApi, SignIsTheMd5OfTokenTimeAppKeyAndData) {
+  struct Case {
+    const char *token, *t, *appKey, *data, *md5;
+  };
+  for (const Case c : {
+           Case{"0123456789abcdef0123456789abcdef", "1700000000000", "12574478",
+                R"({"appId":"34385","params":"{\"q\":\"%E6%89%8B\"}"})",
+                "3611e9893a932d5aee9db9f581772957"},
+           Case{"", "", "", "", "9c553730ef5b6c8c542bfd31b5e25b69"},
+           Case{"t", "1", "k", kPhone, "252fc91e3953f355cc285c1b87319357"},
+       }) {
+    EXPECT_EQ(ApiSign(c.token, c.t, c.appKey, c.data), c.md5) << c.data;
+  }
+  EXPECT_EQ(ApiTokenOf("0123abcd_1700000000000"), "0123abcd");
+  EXPECT_EQ(ApiTokenOf("0123abcd"), "0123abcd");
+}
+
+TEST(SampleMarketApi, HandsOutATokenThenAnswersOnlyRequestsSignedWithIt) {
+  SampleMarket m;
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string data = ApiData(kPhoneEscaped, 1);
+
+  const ApiAnswer refused = ApiOnce(m, b, data);
+  ASSERT_EQ(refused.fetched.code, CURLE_OK);
+  EXPECT_EQ(refused.callback, "mtopjsonp1");
+  EXPECT_EQ(refused.Ret(), kApiRetTokenEmpty);
+  const auto isHex = [](const std::string& s) {
+    return s.find_first_not_of("0123456789abcdef") == std::string::npos;
+  };
+  const std::string tokenCookie = b.Value(kApiTokenCookie);
+  ASSERT_EQ(tokenCookie.size(), 32u + 1 + 13) << "<32 hex>_<expiry ms>";
+  EXPECT_TRUE(isHex(tokenCookie.substr(0, 32)));
+  EXPECT_EQ(tokenCookie[32], '_');
+  EXPECT_GT(std::stoll(tokenCookie.substr(33)), NowMs());
+  const std::string enc = b.Value(kApiTokenEncCookie);
+  EXPECT_EQ(enc.size(), 32u);
+  EXPECT_TRUE(isHex(enc));
+
+  const ApiAnswer answered = ApiOnce(m, b, data);
+  ASSERT_EQ(answered.Ret(), kApiRetSuccess);
+  const Json& items = answered.json["data"]["itemsArray"];
+  ASSERT_TRUE(items.is_array());
+  const auto cards = std::count_if(items.begin(), items.end(), IsCard);
+  EXPECT_EQ(static_cast<int>(items.size()) - cards, kApiPageSize);
+  EXPECT_GT(cards, 0);
+  EXPECT_EQ(StringOr(answered.json["data"]["mainInfo"], "totalPage"), "100");
+
+  const std::string token = BrowserToken(b);
+  const std::string t = std::to_string(NowMs());
+  struct Case {
+    const char* what;
+    std::string sign;
+  };
+  for (const Case& c : {
+           Case{"another token", ApiSign("0123456789abcdef0123456789abcdef", t, kAppKey, data)},
+           Case{"another time", ApiSign(token, "1", kAppKey, data)},
+           Case{"another app key", ApiSign(token, t, "12574479", data)},
+           Case{"other data", ApiSign(token, t, kAppKey, ApiData(kPhoneEscaped, 2))},
+           Case{"no sign", ""},
+       }) {
+    EXPECT_EQ(ReadApi(b.Get(m, ApiUrl(m, data, t, c.sign, 2))).Ret(), kApiRetBadSign) << c.what;
+  }
+  EXPECT_EQ(ApiOnce(m, b, ApiData(kPhoneEscaped, 1, false)).Ret(), kApiRetBadParams);
+
+  FetchOptions forged = Trusting(m);
+  forged.headers = {std::string("Cookie: ") + kApiTokenCookie +
+                    "=0123456789abcdef0123456789abcdef_" + std::to_string(NowMs() + 600000)};
+  const std::string forgedSign = ApiSign("0123456789abcdef0123456789abcdef", t, kAppKey, data);
+  EXPECT_EQ(ReadApi(Fetch(ApiUrl(m, data, t, forgedSign, 3), forged)).Ret(), kApiRetTokenEmpty);
+}
+
+TEST(SampleMarketApi, AnExpiredTokenIsRefusedAsExpiredWithAFreshOne) {
+  MarketOptions options;
+  options.apiTokenLifetime = std::chrono::milliseconds(0);
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string data = ApiData(kPhoneEscaped, 1);
+  EXPECT_EQ(ApiOnce(m, b, data).Ret(), kApiRetTokenEmpty);
+  const std::string first = b.Value(kApiTokenCookie);
+  EXPECT_EQ(ApiOnce(m, b, data).Ret(), kApiRetTokenExpired);
+  EXPECT_NE(b.Value(kApiTokenCookie), first);
+}
+
+TEST(SampleMarketApi, AnswersEachPageByItsMode) {
+  MarketOptions options;
+  options.apiPageModes = {{2, ApiMode::Empty}, {3, ApiMode::Block}, {4, ApiMode::FlowLimit}};
+  options.apiTotalPages = 6;
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  m.SetApiPageMode(5, ApiMode::SessionExpired);
+  Browser b;
+  ASSERT_EQ(ApiOnce(m, b, ApiData(kPhoneEscaped, 1)).Ret(), kApiRetTokenEmpty);
+
+  struct Case {
+    int page;
+    const char* ret;
+    int listings;
+    bool punishUrl;
+  };
+  for (const Case c :
+       {Case{1, kApiRetSuccess, kApiPageSize, false}, Case{2, kApiRetSuccess, 0, false},
+        Case{3, kApiRetBlock, 0, true}, Case{4, kApiRetFlowLimit, 0, false},
+        Case{5, kApiRetSessionExpired, 0, false}, Case{6, kApiRetSuccess, kApiPageSize, false},
+        Case{7, kApiRetSuccess, 0, false}}) {
+    SCOPED_TRACE(c.page);
+    const ApiAnswer a = ApiOnce(m, b, ApiData(kPhoneEscaped, c.page));
+    EXPECT_EQ(a.Ret(), c.ret);
+    const Json& d = a.json["data"];
+    const Json items = d.contains("itemsArray") ? d["itemsArray"] : Json::array();
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const Json& i) { return !IsCard(i); }),
+              c.listings);
+    if (std::string(c.ret) == kApiRetSuccess) {
+      EXPECT_EQ(StringOr(d["mainInfo"], "totalPage"), "6");
+      EXPECT_EQ(StringOr(d["mainInfo"], "page"), std::to_string(c.page));
+    }
+    EXPECT_EQ(StringOr(d, "url").rfind(Origin(m) + kPunishPath + "?x5secdata=", 0) == 0,
+              c.punishUrl);
+  }
+}
+
+TEST(SampleMarketApi, PagesYieldTheListingsOfApiListingsOf) {
+  SampleMarket m;
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const ApiAnswer a = ApiSearch(m, b, ApiData(kPhoneEscaped, 3));
+  ASSERT_EQ(a.Ret(), kApiRetSuccess);
+  const Json& items = a.json["data"]["itemsArray"];
+  ASSERT_TRUE(items.is_array());
+
+  std::vector<SampleListing> read;
+  int marked = 0, withoutNick = 0, shopNameDiffers = 0, lacking = 0;
+  std::set<std::pair<bool, bool>> cardKinds;  // (has a title, has a customCardType)
+  for (const Json& item : items) {
+    if (IsCard(item)) {
+      cardKinds.emplace(item.contains("title"), item.contains("customCardType"));
+      continue;
+    }
+    SampleListing l;
+    const std::string title = StringOr(item, "title");
+    l.title = Unmarked(title);
+    marked += title != l.title;
+    l.itemId = StringOr(item, "item_id");
+    const std::string shopName = StringOr(item["shopInfo"], "title");
+    l.sellerNick = StringOr(item, "nick");
+    if (l.sellerNick.empty()) {
+      ++withoutNick;
+      l.sellerNick = shopName;
+    } else {
+      shopNameDiffers += shopName != l.sellerNick;
+    }
+    l.price = StringOr(item, "price");
+    l.sales = StringOr(item, "realSales");
+    l.location = StringOr(item, "procity");
+    lacking += l.price.empty() || l.sales.empty() || l.location.empty();
+    read.push_back(l);
+  }
+
+  const std::vector<SampleListing> expected = ApiListingsOf(kPhone, 3);
+  ASSERT_EQ(expected.size(), static_cast<size_t>(kApiPageSize));
+  ASSERT_EQ(read.size(), expected.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(read[i].title, expected[i].title);
+    EXPECT_NE(read[i].title.find(kPhone), std::string::npos);
+    EXPECT_EQ(read[i].itemId, expected[i].itemId);
+    EXPECT_EQ(read[i].sellerNick, expected[i].sellerNick);
+    EXPECT_EQ(read[i].price, expected[i].price);
+    EXPECT_EQ(read[i].sales, expected[i].sales);
+    EXPECT_EQ(read[i].location, expected[i].location);
+  }
+  EXPECT_EQ(marked, kApiPageSize);
+  EXPECT_GT(withoutNick, 0);
+  EXPECT_EQ(shopNameDiffers, kApiPageSize - withoutNick);
+  EXPECT_GT(lacking, 0);
+  EXPECT_EQ(cardKinds,
+            (std::set<std::pair<bool, bool>>{{true, true}, {false, true}, {false, false}}));
+}
+
+TEST(SampleMarketApi, RecordsTheTimeEachRequestArrived) {
+  SampleMarket m;
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string data = ApiData(kPhoneEscaped, 1);
+  const auto before = std::chrono::steady_clock::now();
+  ApiOnce(m, b, data);
+  ApiOnce(m, b, data);
+  const auto between = std::chrono::steady_clock::now();
+  const auto gap = std::chrono::milliseconds(50);
+  std::this_thread::sleep_for(gap);  // a pause the records must show, at the least
+  ApiOnce(m, b, data);
+  const auto after = std::chrono::steady_clock::now();
+
+  const auto requests = m.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].target.rfind(kApiPath, 0), 0u);
+  EXPECT_LE(before, requests[0].at);
+  EXPECT_LE(requests[0].at, requests[1].at);
+  EXPECT_LE(requests[1].at, between);
+  EXPECT_GE(requests[2].at - requests[1].at, gap);
+  EXPECT_LE(requests[2].at, after);
 }
 
 // ---- stopping ---------------------------------------------------------------------------------
