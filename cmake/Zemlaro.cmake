@@ -37,9 +37,10 @@ function(zemlaro_test name)
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
-  if(ARG_ENV)
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENV}")
-  endif()
+  # Each test binary keeps its cookie store and settings in a data folder of its own,
+  # never in the user's.
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT
+    "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${name};${ARG_ENV}")
 endfunction()
 
 # Adds every child folder that has a CMakeLists.txt (the desktop program's only

@@ -11,6 +11,10 @@ inline constexpr char kItemHost[] = "item.taobao.com";
 
 inline constexpr int kPageStep = 44;
 
+// "稍候获取宝贝数据 第" and the progress caption's tail around the next page's number.
+inline constexpr char kWaitingCaptionHead[] =
+    "\xC9\xD4\xBA\xF2\xBB\xF1\xC8\xA1\xB1\xA6\xB1\xB4\xCA\xFD\xBE\xDD \xB5\xDA";
+
 // Progress caption around the page number, code page 936:
 // "正在获取宝贝数据 第" and "页···" (the dots are A1 A4, U+00B7).
 inline constexpr char kProgressCaptionHead[] =

@@ -3,9 +3,15 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
+#include <thread>
 
+#include "search/current_constants.h"
+#include "search/current_service.h"
+#include "search/listing_details.h"
 #include "search/market.h"
 #include "search/search_page.h"
+#include "text/codepage.h"
 #include "web/web_request.h"
 
 namespace zemlaro {
@@ -33,7 +39,7 @@ std::vector<Listing> PageListings(const TextArray& titles, const TextArray& item
   listings.reserve(static_cast<std::size_t>(count));
   // Paired by position alone; Item() reads a missing id or nick as empty.
   for (int j = 1; j <= count; ++j) {
-    listings.push_back({titles.Item(j), itemIds.Item(j), sellerNicks.Item(j)});
+    listings.push_back({titles.Item(j), itemIds.Item(j), sellerNicks.Item(j), {}, {}, {}});
   }
   return listings;
 }
@@ -42,7 +48,35 @@ Text ItemPageAddress(std::string_view itemId, std::string_view itemHost) {
   return JoinTexts({"https://", itemHost, "/item.htm?id=", itemId});
 }
 
-void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& hosts) {
+bool SearchView::WaitBeforePage(std::chrono::milliseconds delay) {
+  std::this_thread::sleep_for(delay);
+  return !Stopped();
+}
+
+Text WaitingCaption(int page) {
+  return JoinTexts({kWaitingCaptionHead, FormatInteger(page), kProgressCaptionTail});
+}
+
+std::chrono::milliseconds RandomPause(const Pacing& pacing) {
+  if (pacing.most <= pacing.least) return pacing.least;
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uniform_int_distribution<std::int64_t> draw(pacing.least.count(), pacing.most.count());
+  return std::chrono::milliseconds(draw(random));
+}
+
+namespace {
+
+// The details of a legacy page's listings, each cut from that listing's own extent.
+void AddLegacyDetails(const Bytes& answer, std::vector<Listing>& rows) {
+  const std::vector<ListingDetails> details = LegacyListingDetails(Utf8ToGbk(TextOfBytes(answer)));
+  for (std::size_t j = 0; j < rows.size() && j < details.size(); ++j) {
+    rows[j].price = details[j].price;
+    rows[j].sales = details[j].sales;
+    rows[j].location = details[j].location;
+  }
+}
+
+void RunLegacySearch(SearchView& view, InternetSession& session, const SearchHosts& hosts) {
   view.ClearList();
   const int pageCount = PageCountOf(view.ControlText(SearchBox::PageCount));
   // A view that goes away ends the run at once: nothing more is asked of it.
@@ -51,11 +85,14 @@ void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& ho
     if (view.Stopped()) return;
     view.SetCaption(ProgressCaption(page));
     const Text keyword = view.ControlText(SearchBox::Keyword);
-    const Bytes answer = WebRequest(session, BuildSearchUrl(keyword, page, hosts.search));
+    Text finalAddress;
+    WebRequestArgs args;
+    args.finalAddress = &finalAddress;
+    const Bytes answer = WebRequest(session, BuildSearchUrl(keyword, page, hosts.search), args);
     if (view.Stopped()) return;
     const SearchPage parsed = ParseSearchPage(answer);
-    const std::vector<Listing> rows =
-        PageListings(parsed.titles, parsed.itemIds, parsed.sellerNicks);
+    std::vector<Listing> rows = PageListings(parsed.titles, parsed.itemIds, parsed.sellerNicks);
+    if (view.WantsDetails() && !rows.empty()) AddLegacyDetails(answer, rows);
     view.AppendRows(rows);
     PageReport report;
     report.page = page;
@@ -63,10 +100,72 @@ void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& ho
     report.rowsAdded = static_cast<int>(rows.size());
     report.answer = &answer;
     report.requestError = session.LastError();
+    report.outcome =
+        ClassifyLegacyPage(report.rowsAdded, answer, report.requestError, finalAddress);
     view.PageDone(report);
   }
   if (view.Stopped()) return;
   view.RestoreCaption();
+}
+
+std::int64_t SystemMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void RunCurrentSearch(SearchView& view, InternetSession& session, const SearchSetup& setup) {
+  view.ClearList();
+  const int pageCount = PageCountOf(view.ControlText(SearchBox::PageCount));
+  const int lastPage = std::min(pageCount, kCurrentPageCap);
+  int callbackCounter = 0;
+  CurrentRequestContext context;
+  context.host = setup.hosts.search;
+  context.nowMs = setup.nowMs ? setup.nowMs : &SystemMs;
+  context.storedToken =
+      setup.storedToken ? setup.storedToken : [] { return std::optional<std::string>(); };
+  context.callbackCounter = &callbackCounter;
+  for (int page = 1; page <= lastPage; ++page) {
+    if (view.Stopped()) return;
+    if (page > 1) {
+      const std::chrono::milliseconds pause =
+          setup.drawPause ? setup.drawPause(setup.pacing) : RandomPause(setup.pacing);
+      if (pause.count() > 0) {
+        view.SetCaption(WaitingCaption(page));
+        if (!view.WaitBeforePage(pause)) return;
+      }
+    }
+    view.SetCaption(ProgressCaption(page));
+    const Text keyword = view.ControlText(SearchBox::Keyword);
+    CurrentPage fetched = FetchCurrentPage(session, context, keyword, page);
+    if (view.Stopped()) return;
+    view.AppendRows(fetched.listings);
+    PageReport report;
+    report.page = page;
+    report.pageCount = pageCount;
+    report.rowsAdded = static_cast<int>(fetched.listings.size());
+    report.requestError = session.LastError();
+    report.outcome = fetched.outcome;
+    view.PageDone(report);
+    if (StopsTheRun(report.outcome.kind)) break;
+    if (fetched.totalPages > 0 && page >= fetched.totalPages) break;
+  }
+  if (view.Stopped()) return;
+  view.RestoreCaption();
+}
+
+}  // namespace
+
+void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& hosts) {
+  RunLegacySearch(view, session, hosts);
+}
+
+void RunSearch(SearchView& view, InternetSession& session, const SearchSetup& setup) {
+  if (setup.service == SearchService::Legacy) {
+    RunLegacySearch(view, session, setup.hosts);
+  } else {
+    RunCurrentSearch(view, session, setup);
+  }
 }
 
 void FilterBySeller(SearchView& view) {

@@ -2,8 +2,14 @@
 // so that the desktop window and the command-line tool share them.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "search/page_outcome.h"
 #include "text/text.h"
 #include "web/session.h"
 
@@ -11,11 +17,15 @@ namespace zemlaro {
 
 enum class SearchBox { Keyword, PageCount, Seller };
 
-// One listing as a row's cells 1 to 3; column 0 is the row number.
+// One listing as a row's cells 1 to 3; column 0 is the row number. Price, sales and
+// location are extra details that only some views show; empty when not known.
 struct Listing {
   Text title;
   Text itemId;
   Text sellerNick;
+  Text price;
+  Text sales;
+  Text location;
 };
 
 inline constexpr int kColumnNumber = 0;
@@ -28,8 +38,9 @@ struct PageReport {
   int page = 0;
   int pageCount = 0;
   int rowsAdded = 0;
-  const Bytes* answer = nullptr;
-  Text requestError;  // the session's LastError() for this page
+  const Bytes* answer = nullptr;  // null for the current service
+  Text requestError;              // the session's LastError() for this page
+  PageOutcome outcome;
 };
 
 // What the run and the actions touch. Rows and columns count from 0.
@@ -59,6 +70,12 @@ class SearchView {
   // True once the view is going away: the run stops at its next step.
   virtual bool Stopped() { return false; }
   virtual void PageDone(const PageReport& /*report*/) {}
+  // The current service's pause before a page. Returns false when the view stopped
+  // during it (the run then ends at once). The default sleeps the whole time.
+  virtual bool WaitBeforePage(std::chrono::milliseconds delay);
+  // True when the view shows price, sales and location: the search page contract's
+  // run then also cuts them out of each answer.
+  virtual bool WantsDetails() { return false; }
 };
 
 // The first cell of a row at index `rowIndex`: rowIndex + 1 in decimal.
@@ -78,9 +95,45 @@ struct SearchHosts {
   Text item;    // host of the item detail pages
 };
 
+// "稍候获取宝贝数据 第" + page + "页···": the caption while the run waits before a page.
+Text WaitingCaption(int page);
+
+// The two services a run can ask. Legacy is the search page contract (s.taobao.com's
+// JSONP with 44 listings a page); Current is the signed API that serves listings
+// today, to a signed-in session, at an unhurried pace.
+enum class SearchService { Current, Legacy };
+
+// The current service's pause before every page after the first: a random time
+// between `least` and `most`.
+struct Pacing {
+  std::chrono::milliseconds least{8000};
+  std::chrono::milliseconds most{15000};
+};
+
+struct SearchSetup {
+  SearchService service = SearchService::Current;
+  // hosts.search is the host of the service chosen.
+  SearchHosts hosts;
+  Pacing pacing;
+  // Milliseconds since the epoch; null for the system clock.
+  std::function<std::int64_t()> nowMs;
+  // The stored _m_h5_tk cookie's value; null when there is no store.
+  std::function<std::optional<std::string>()> storedToken;
+  // Draws one pause from the pacing; null for a uniform random draw.
+  std::function<std::chrono::milliseconds(const Pacing&)> drawPause;
+};
+
+// A uniform random time between pacing.least and pacing.most (least when most is not above it).
+std::chrono::milliseconds RandomPause(const Pacing& pacing);
+
 // Once view.Stopped() is true the run returns at its next step and asks nothing more
-// of the view, RestoreCaption() included.
+// of the view, RestoreCaption() included. This one asks the search page contract.
 void RunSearch(SearchView& view, InternetSession& session, const SearchHosts& hosts);
+// The same run over the service the setup chooses. The current service's run pauses
+// between pages, stops at the page count the service gives, and stops rather than
+// asking again once a page needs sign-in or verification or the service limits the
+// flow; the rows found stay.
+void RunSearch(SearchView& view, InternetSession& session, const SearchSetup& setup);
 void FilterBySeller(SearchView& view);
 void OpenItemPage(SearchView& view, const SearchHosts& hosts);
 

@@ -31,7 +31,7 @@ class FakeView : public SearchView {
   int controlTextReads = 0;
   int stopAfterPages = -1;  // Stopped() turns true once this many pages are done
   std::function<void(FakeView&, const PageReport&)> afterPage;
-  std::vector<Listing> listings;  // every listing appended, with its details
+  std::vector<Listing> listings;                 // every listing appended, with its details
   std::vector<std::chrono::milliseconds> waits;  // every pause asked for
 
   Text ControlText(SearchBox box) override {

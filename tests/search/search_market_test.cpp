@@ -4,12 +4,14 @@
 #include <memory>
 #include <set>
 
+#include "search/current_constants.h"
 #include "search/market.h"
 #include "search/search_page.h"
 #include "search/search_run.h"
 #include "tests/search/fakes.h"
 #include "text/codepage.h"
 #include "tools/sample-market/market_server.h"
+#include "web/cookie_store.h"
 #include "web/curl_session.h"
 #include "web/web_request.h"
 
@@ -200,6 +202,203 @@ TEST(SearchOverCurl, AnUntrustedCertificateGivesEmptyPages) {
   }
   EXPECT_TRUE(run.view.rows.empty());
   EXPECT_EQ(run.view.events.back(), "restore");
+}
+
+// ---- the current service ----
+
+struct CurrentRun : MarketRun {
+  SearchSetup setup;
+  explicit CurrentRun(market::MarketOptions options) : MarketRun(std::move(options)) {
+    ClearCookies();  // the store is the process's: no token of an earlier market
+    setup.service = SearchService::Current;
+    setup.hosts = Hosts();
+    setup.pacing = {std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
+    setup.storedToken = [] { return CookieValue(kCurrentTokenCookie); };
+  }
+  void Go(const Text& pages) {
+    view.boxes[SearchBox::PageCount] = pages;
+    RunSearch(view, *session, setup);
+  }
+  // The page of every API request that passed the handshake, in order.
+  std::vector<int> ApiPagesAsked() const {
+    std::vector<int> pages;
+    for (const market::RecordedRequest& request : market.Requests()) {
+      if (request.target.rfind(kCurrentServicePath, 0) != 0) continue;
+      const std::string data = PercentDecoded(request.target);
+      const std::size_t at = data.find("\\\"page\\\":");
+      if (at != std::string::npos) pages.push_back(std::atoi(data.c_str() + at + 9));
+    }
+    return pages;
+  }
+};
+
+TEST(CurrentServiceOverCurl, PagesGiveTheMarketsListingsWithTheirDetails) {
+  CurrentRun run({});
+  run.Go("3");
+  std::vector<market::SampleListing> expected;
+  for (int page = 1; page <= 3; ++page) {
+    const std::vector<market::SampleListing> listings = market::ApiListingsOf(kKeywordUtf8, page);
+    expected.insert(expected.end(), listings.begin(), listings.end());
+  }
+  ASSERT_EQ(run.view.listings.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const Listing& got = run.view.listings[k];
+    EXPECT_EQ(run.view.rows[k][0], std::to_string(k + 1));
+    EXPECT_EQ(got.title, Utf8ToGbk(expected[k].title)) << k;
+    EXPECT_EQ(got.itemId, Utf8ToGbk(expected[k].itemId)) << k;
+    EXPECT_EQ(got.sellerNick, Utf8ToGbk(expected[k].sellerNick)) << k;
+    EXPECT_EQ(got.price, Utf8ToGbk(expected[k].price)) << k;
+    EXPECT_EQ(got.sales, Utf8ToGbk(expected[k].sales)) << k;
+    EXPECT_EQ(got.location, Utf8ToGbk(expected[k].location)) << k;
+  }
+  for (const PageReport& report : run.view.reports) {
+    EXPECT_EQ(report.outcome.kind, PageOutcomeKind::Listings) << report.page;
+  }
+  EXPECT_EQ(run.view.caption, "start-up caption");
+  // The token handshake happens once: later pages are signed with the token it gave.
+  EXPECT_EQ(run.ApiPagesAsked(), (std::vector<int>{1, 1, 2, 3}));
+}
+
+TEST(CurrentServiceOverCurl, PausesBeforeEveryPageButTheFirstUnderACaptionNamingIt) {
+  CurrentRun run({});
+  std::vector<Text> captionsAtWait;
+  run.setup.pacing = {std::chrono::milliseconds(8000), std::chrono::milliseconds(15000)};
+  run.setup.drawPause = [](const Pacing& pacing) {
+    return pacing.least + std::chrono::milliseconds(7);
+  };
+  run.view.afterPage = [&](FakeView& view, const PageReport&) {
+    captionsAtWait.push_back(view.caption);
+  };
+  run.Go("3");
+  EXPECT_EQ(run.view.waits,
+            (std::vector<std::chrono::milliseconds>(2, std::chrono::milliseconds(8007))));
+  std::vector<std::string> steps;
+  for (const std::string& event : run.view.events) {
+    if (event == "wait" || event.rfind("done:", 0) == 0) steps.push_back(event);
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"done:1", "wait", "done:2", "wait", "done:3"}));
+  EXPECT_EQ(run.view.rows.size(), run.view.listings.size());
+
+  // The caption shows the next page while the run waits for it.
+  FakeView probe;
+  probe.boxes[SearchBox::PageCount] = "2";
+  probe.boxes[SearchBox::Keyword] = Utf8ToGbk(kKeywordUtf8);
+  Text captionDuringWait;
+  struct WaitingView : FakeView {
+    Text* seen = nullptr;
+    bool WaitBeforePage(std::chrono::milliseconds delay) override {
+      *seen = caption;
+      return FakeView::WaitBeforePage(delay);
+    }
+  } waiting;
+  waiting.seen = &captionDuringWait;
+  waiting.boxes = probe.boxes;
+  RunSearch(waiting, *run.session, run.setup);
+  EXPECT_EQ(captionDuringWait, WaitingCaption(2));
+  EXPECT_EQ(GbkToUtf8(WaitingCaption(2)), "稍候获取宝贝数据 第2页···");
+}
+
+TEST(CurrentServiceOverCurl, RandomPausesStayWithinThePacing) {
+  const Pacing pacing{std::chrono::milliseconds(8000), std::chrono::milliseconds(15000)};
+  std::set<std::int64_t> seen;
+  for (int k = 0; k < 200; ++k) {
+    const std::chrono::milliseconds pause = RandomPause(pacing);
+    EXPECT_GE(pause, pacing.least);
+    EXPECT_LE(pause, pacing.most);
+    seen.insert(pause.count());
+  }
+  EXPECT_GT(seen.size(), 100u);  // not one fixed value
+  EXPECT_EQ(RandomPause({std::chrono::milliseconds(0), std::chrono::milliseconds(0)}).count(), 0);
+}
+
+TEST(CurrentServiceOverCurl, AWallOrAFlowLimitStopsTheRunAndKeepsTheRows) {
+  struct Case {
+    const char* name;
+    market::MarketOptions options;
+    int wallPage;  // the page that meets the wall
+    PageOutcomeKind kind;
+    const char* addressHolds;
+  };
+  market::MarketOptions block;
+  block.apiPageModes[2] = market::ApiMode::Block;
+  market::MarketOptions flow;
+  flow.apiPageModes[2] = market::ApiMode::FlowLimit;
+  market::MarketOptions expired;
+  expired.apiPageModes[3] = market::ApiMode::SessionExpired;
+  market::MarketOptions wall;
+  wall.loginWall = true;
+  const Case cases[] = {
+      {"block", block, 2, PageOutcomeKind::VerificationRequired, "punish"},
+      {"flow limit", flow, 2, PageOutcomeKind::SlowDown, ""},
+      {"session expired", expired, 3, PageOutcomeKind::SignInRequired, ""},
+      {"login wall", wall, 1, PageOutcomeKind::SignInRequired, "/member/login.jhtml"},
+  };
+  for (const Case& c : cases) {
+    CurrentRun run(c.options);
+    run.Go("5");
+    ASSERT_EQ(static_cast<int>(run.view.reports.size()), c.wallPage) << c.name;
+    const PageOutcome& outcome = run.view.reports.back().outcome;
+    EXPECT_EQ(outcome.kind, c.kind) << c.name;
+    EXPECT_NE(outcome.address.find(c.addressHolds), std::string::npos) << c.name << outcome.address;
+    std::size_t before = 0;
+    for (int page = 1; page < c.wallPage; ++page)
+      before += market::ApiListingsOf(kKeywordUtf8, page).size();
+    EXPECT_EQ(run.view.rows.size(), before) << c.name;
+    for (const int page : run.ApiPagesAsked()) EXPECT_LE(page, c.wallPage) << c.name;
+    EXPECT_EQ(run.view.events.back(), "restore") << c.name;
+  }
+}
+
+TEST(CurrentServiceOverCurl, TheRunEndsAtTheServicesPageCount) {
+  market::MarketOptions options;
+  options.apiTotalPages = 2;
+  CurrentRun run(options);
+  run.Go("6");
+  EXPECT_EQ(run.view.reports.size(), 2u);
+  EXPECT_EQ(run.ApiPagesAsked().back(), 2);
+}
+
+TEST(CurrentServiceOverCurl, AViewThatStopsDuringAPauseAsksNothingMore) {
+  CurrentRun run({});
+  run.setup.pacing = {std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+  // The window goes while the run waits before page 2.
+  struct ClosingView : FakeView {
+    bool WaitBeforePage(std::chrono::milliseconds delay) override {
+      stopAfterPages = 0;
+      return FakeView::WaitBeforePage(delay);
+    }
+  } closing;
+  closing.boxes = run.view.boxes;
+  closing.boxes[SearchBox::PageCount] = "3";
+  RunSearch(closing, *run.session, run.setup);
+  EXPECT_EQ(closing.reports.size(), 1u);
+  EXPECT_EQ(closing.events.back(), "wait");
+  EXPECT_EQ(run.ApiPagesAsked().back(), 1);
+}
+
+TEST(LegacyService, TheSetupsLegacyChoiceIsTheSpecifiedRun) {
+  MarketRun plain({});
+  plain.Go("2");
+  CurrentRun chosen({});
+  chosen.setup.service = SearchService::Legacy;
+  chosen.Go("2");
+  EXPECT_EQ(chosen.view.rows, plain.view.rows);
+  ASSERT_EQ(chosen.market.Requests().size(), 2u);
+  for (int page = 1; page <= 2; ++page) {
+    EXPECT_EQ("https://" + chosen.market.HostAndPort() + chosen.market.Requests()[page - 1].target,
+              BuildSearchUrl(Utf8ToGbk(kKeywordUtf8), page, chosen.market.HostAndPort()));
+  }
+  // A legacy page behind the login wall is told, and the run goes on as it always did.
+  market::MarketOptions wall;
+  wall.loginWall = true;
+  CurrentRun walled(wall);
+  walled.setup.service = SearchService::Legacy;
+  walled.Go("2");
+  ASSERT_EQ(walled.view.reports.size(), 2u);
+  for (const PageReport& report : walled.view.reports) {
+    EXPECT_EQ(report.outcome.kind, PageOutcomeKind::SignInRequired);
+    EXPECT_NE(report.outcome.address.find("/member/login.jhtml?redirectURL="), std::string::npos);
+  }
 }
 
 }  // namespace
