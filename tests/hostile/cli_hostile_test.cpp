@@ -19,7 +19,8 @@ class Table : public ::testing::Environment {
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new Table);
 
 SpawnResult RunCliSearch(const char* program, const CaseServers& servers) {
-  return Spawn({program, "search", "--pages", std::to_string(kPages), "--host", servers.Host(),
+  return Spawn({program, "search", "--service", "legacy", "--pages", std::to_string(kPages),
+                "--host", servers.Host(),
                 "--cacert", servers.CaFile(), "--format", "tsv", "--", kKeyword},
                std::nullopt, kRunDeadline);
 }

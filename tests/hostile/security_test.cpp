@@ -197,7 +197,7 @@ TEST(Certificates, NoArgumentOrEnvironmentMakesAStrangerTrusted) {
         "CURLOPT_SSL_VERIFYPEER=0", "GIT_SSL_NO_VERIFY=1", "NODE_TLS_REJECT_UNAUTHORIZED=0"}},
   };
   for (const Attempt& attempt : attempts) {
-    std::vector<std::string> argv = {ZEMLARO_CLI, "search", "--pages", "2"};
+    std::vector<std::string> argv = {ZEMLARO_CLI, "search", "--service", "legacy", "--pages", "2"};
     argv.insert(argv.end(), attempt.args.begin(), attempt.args.end());
     std::string shown;
     for (const std::string& a : argv) shown += a + " ";

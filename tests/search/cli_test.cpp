@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,13 +10,18 @@
 #include <optional>
 #include <sstream>
 
+#include "search/current_constants.h"
 #include "search/market.h"
 #include "text/codepage.h"
 #include "tools/cli/cli_args.h"
 #include "tools/cli/cli_output.h"
 #include "tools/cli/cli_run.h"
 #include "tools/cli/utf8.h"
+#include "tools/sample-market/market_constants.h"
 #include "tools/sample-market/market_server.h"
+#include "web/cookie_store.h"
+#include "web/curl_session.h"
+#include "web/web_request.h"
 
 extern char** environ;
 
@@ -226,7 +232,13 @@ TEST(CliArgs, UsageErrorsSayWhatIsWrong) {
       {{"search", "--colour", "x"}, "unknown option \"--colour\""},
       {{"search", "-x", "kw"}, "unknown option \"-x\""},
       {{"search", "kw", "--pages"}, "--pages needs a value"},
-      {{"search", "--format", "xml", "kw"}, "tsv, csv or json"},
+      {{"search", "--format", "xml", "kw"}, "tsv, csv, json or xlsx"},
+      {{"search", "--fields", "row,colour", "kw"}, "unknown field \"colour\""},
+      {{"search", "--fields", "id,id", "kw"}, "twice"},
+      {{"search", "--service", "old", "kw"}, "current or legacy"},
+      {{"search", "--delay", "-1", "kw"}, "--delay takes SECONDS"},
+      {{"search", "--delay", "soon", "kw"}, "--delay takes SECONDS"},
+      {{"search", "--cookies", "f", "--no-cookie-store", "kw"}, "exclude each other"},
       {{"search", "--host", "", "kw"}, "--host"},
       {{"search", "--host", "a/b", "kw"}, "--host"},
       {{"search", "--cacert", "/nonexistent/ca.pem", "kw"}, "cannot read"},
@@ -268,7 +280,18 @@ TEST(CliArgs, ArgumentsBecomeCodePage936) {
   EXPECT_EQ(defaults.options.pagesText, "10");
   EXPECT_FALSE(defaults.options.filterBySeller);
   EXPECT_EQ(defaults.options.format, OutputFormat::Tsv);
-  EXPECT_EQ(defaults.options.host, kSearchHost);
+  EXPECT_EQ(defaults.options.host, kCurrentServiceHost);
+  EXPECT_EQ(defaults.options.service, SearchService::Current);
+  EXPECT_EQ(defaults.options.delay, std::chrono::milliseconds(8000));
+  EXPECT_EQ(ParseArgs({"search", "--service", "legacy", "kw"}).options.host, kSearchHost);
+  // The live service is never asked faster than its floor; a local market may be.
+  const ParsedArgs hurried = ParseArgs({"search", "--delay", "0.5", "kw"});
+  EXPECT_EQ(hurried.options.delay, kLeastLiveDelay);
+  EXPECT_TRUE(hurried.options.delayRaised);
+  const ParsedArgs local = ParseArgs({"search", "--delay", "0", "--host", "127.0.0.1:1", "kw"});
+  EXPECT_EQ(local.options.delay, std::chrono::milliseconds(0));
+  EXPECT_EQ(ParseArgs({"search", "--fields", "price,id", "kw"}).options.fields,
+            (std::vector<Field>{Field::Price, Field::Id}));
   EXPECT_EQ(defaults.options.caFile, "");
 
   const ParsedArgs negative = ParseArgs({"search", "--pages", "-1", ""});
@@ -334,30 +357,48 @@ TEST(CliOutput, JsonIsOneArrayOfEscapedStrings) {
 
 TEST(CliOutput, APageWithoutRowsIsExplained) {
   const Bytes none;
-  const Bytes login = {'<', 'h', 't', 'm', 'l', '>', 'L', 'o', 'g', 'i', 'n', '<'};
-  const std::string gbkLogin = "<html>\xB5\xC7\xC2\xBC</html>";  // 登录 in 936
-  const Bytes gbkLoginBytes(gbkLogin.begin(), gbkLogin.end());
-  const Bytes punish = {'{', '"', 'u', 'r', 'l', '"', ':', '"', '/', '/', 's',
-                        'e', 'c', '/', 'p', 'u', 'n', 'i', 's', 'h', '"', '}'};
   const std::string empty = "jsonp101({\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[]}}}})";
   const Bytes emptyBytes(empty.begin(), empty.end());
+  using K = PageOutcomeKind;
+  const auto report = [](int page, int pages, const Bytes* answer, const char* error,
+                         PageOutcome outcome) {
+    PageReport r;
+    r.page = page;
+    r.pageCount = pages;
+    r.answer = answer;
+    r.requestError = error;
+    r.outcome = std::move(outcome);
+    return r;
+  };
   struct Case {
     PageReport report;
-    const char* says;
+    std::vector<std::string> says;
   };
+  const std::string login = "https://login.taobao.com/member/login.jhtml?redirectURL=x";
   const Case cases[] = {
-      {{3, 10, 0, &none, "Timeout was reached"}, "page 3/10: no rows: the request failed (Timeout"},
-      {{1, 2, 0, &none, ""}, "page 1/2: no rows: the answer was empty"},
-      {{1, 1, 0, &login, ""}, "login or verification page"},
-      {{1, 1, 0, &gbkLoginBytes, ""}, "login or verification page"},
-      {{1, 1, 0, &punish, ""}, "login or verification page"},
-      {{2, 2, 0, &emptyBytes, ""}, "page 2/2: no rows: the answer holds no listings"},
+      {report(3, 10, &none, "Timeout was reached", {K::RequestFailed, "Timeout was reached", {}}),
+       {"page 3/10: no rows: the request failed (Timeout was reached)"}},
+      {report(1, 2, &none, "", {K::NoListings, "empty answer", {}}),
+       {"page 1/2: no rows: the answer was empty"}},
+      {report(2, 2, &emptyBytes, "", {}), {"page 2/2: no rows: the answer holds no listings"}},
+      {report(1, 3, &none, "", {K::SignInRequired, {}, login}),
+       {"page 1/3: no rows: the service asks to sign in first at " + login, "desktop program",
+        "/store/cookies.txt"}},
+      {report(4, 9, nullptr, "", {K::VerificationRequired, {}, "https://h/punish?x5secdata=1"}),
+       {"asks for a verification at https://h/punish?x5secdata=1", "--cookies"}},
+      {report(2, 9, nullptr, "", {K::SlowDown, "FAIL_SYS_SERVICE_FLOW_LIMIT", {}}),
+       {"limits the flow of requests (FAIL_SYS_SERVICE_FLOW_LIMIT)", "--delay"}},
   };
   for (const Case& c : cases) {
-    const std::string line = EmptyPageLine(c.report);
-    EXPECT_NE(line.find(c.says), std::string::npos) << line;
+    const bool named = c.report.outcome.kind == K::SignInRequired;
+    const std::string line = EmptyPageLine(c.report, named ? "/store/cookies.txt" : "");
+    for (const std::string& said : c.says) {
+      EXPECT_NE(line.find(said), std::string::npos) << "wanted \"" << said << "\" in " << line;
+    }
   }
-  EXPECT_EQ(EmptyPageLine({1, 1, 5, &emptyBytes, ""}), "");
+  PageReport withRows = report(1, 1, &emptyBytes, "", {});
+  withRows.rowsAdded = 5;
+  EXPECT_EQ(EmptyPageLine(withRows), "");
 }
 
 // ---- the program itself ----
@@ -428,7 +469,8 @@ class CliAgainstMarket : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(market_.Start()); }
 
   Finished Search(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"search", "--host", market_.HostAndPort(), "--cacert",
+    std::vector<std::string> args = {"search",        "--service",           "legacy",
+                                     "--host",        market_.HostAndPort(), "--cacert",
                                      market_.CaFile()};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunProgram(args);
@@ -521,8 +563,8 @@ TEST_F(CliAgainstMarket, ProgressLinesOnlyWhenAskedFor) {
     std::FILE* err = std::tmpfile();
     ASSERT_TRUE(out && err);
     market_.SetPageMode(2, market::Mode::Empty);
-    const int status = RunCli({"search", "--host", market_.HostAndPort(), "--cacert",
-                               market_.CaFile(), "--pages", "2.9", "kw"},
+    const int status = RunCli({"search", "--service", "legacy", "--host", market_.HostAndPort(),
+                               "--cacert", market_.CaFile(), "--pages", "2.9", "kw"},
                               out, err, progress);
     EXPECT_EQ(status, kExitOk);
     EXPECT_EQ(ReadTsv(ReadBack(out)).size(), 1u + 44u);
@@ -548,24 +590,235 @@ TEST_F(CliAgainstMarket, EmptyPagesAreExplainedOnStderr) {
   market_.SetPageMode(1, market::Mode::LoginPage);
   market_.SetPageMode(2, market::Mode::Empty);
   const Finished run = Search({"--pages", "3", "kw"});
-  EXPECT_EQ(run.status, 0);
+  // A page that wants a sign-in sets the status; the rows found are still written.
+  EXPECT_EQ(run.status, kExitSignIn);
   EXPECT_EQ(ReadTsv(run.out).size(), 1u + 44u);
-  EXPECT_NE(run.err.find("page 1/3: no rows: the answer looks like a login or verification page"),
-            std::string::npos)
+  EXPECT_NE(run.err.find("page 1/3: no rows: the service asks to sign in first"), std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("page 2/3: no rows: the answer holds no listings"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("page 3/3"), std::string::npos) << run.err;
 
   // Without --cacert the market's certificate is not trusted: every request fails.
-  const Finished untrusted = RunProgram(
-      {"search", "--host", market_.HostAndPort(), "--pages", "2", "--format", "json", "kw"});
+  const Finished untrusted =
+      RunProgram({"search", "--service", "legacy", "--host", market_.HostAndPort(), "--pages", "2",
+                  "--format", "json", "kw"});
   EXPECT_EQ(untrusted.status, 0);
   EXPECT_EQ(untrusted.out, "[]\n");
   EXPECT_NE(untrusted.err.find("page 1/2: no rows: the request failed ("), std::string::npos)
       << untrusted.err;
   EXPECT_NE(untrusted.err.find("page 2/2: no rows: the request failed ("), std::string::npos)
       << untrusted.err;
+}
+
+// ---- the current service, the cookie store and the extra fields ----
+
+std::string Utf8RoundTrip(const std::string& text) { return GbkToUtf8(Utf8ToGbk(text)); }
+
+class CliAgainstCurrentService : public ::testing::Test {
+ protected:
+  explicit CliAgainstCurrentService(bool loginWall = false) : market_(Options(loginWall)) {}
+  static market::MarketOptions Options(bool loginWall) {
+    market::MarketOptions options;
+    options.loginWall = loginWall;
+    return options;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(market_.Start());
+    folder_ = ::testing::TempDir() + "/cli-store-" + std::to_string(getpid());
+    store_ = folder_ + "/cookies.txt";
+    std::remove(store_.c_str());
+    ClearCookies();
+  }
+  Finished Search(std::vector<std::string> extra) {
+    std::vector<std::string> args = {
+        "search", "--host", market_.HostAndPort(), "--cacert", market_.CaFile(), "--delay", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunProgram(args);
+  }
+  std::vector<Record> Expected(int pages) const {
+    std::vector<Record> rows;
+    for (int page = 1; page <= pages; ++page) {
+      for (const market::SampleListing& l : market::ApiListingsOf("kw", page)) {
+        rows.push_back({std::to_string(rows.size() + 1), Utf8RoundTrip(l.title),
+                        Utf8RoundTrip(l.itemId), Utf8RoundTrip(l.sellerNick)});
+      }
+    }
+    return rows;
+  }
+  // Signs in at the market's login page with libcurl in this process and keeps the
+  // cookies it set in the store file, as the desktop program's sign-in window would.
+  void SignInToTheStore() {
+    CurlSettings settings;
+    settings.extraCaFile = market_.CaFile();
+    const std::unique_ptr<InternetSession> session = MakeCurlSession(settings);
+    WebRequestArgs args;
+    args.method = 1;
+    args.dataText = "username=buyer&password=secret&redirectURL=%2Fitem.htm%3Fid%3D1";
+    Text headers = "Content-Type: application/x-www-form-urlencoded";
+    args.headers = &headers;
+    WebRequest(*session, "https://" + market_.HostAndPort() + market::kLoginPath, args);
+    ASSERT_TRUE(SaveCookieStore(store_));
+    ClearCookies();
+  }
+  std::optional<std::string> StoredValue(const std::string& name) {
+    ClearCookies();
+    LoadCookieStore(store_);
+    const std::optional<std::string> value = CookieValue(name);
+    ClearCookies();
+    return value;
+  }
+
+  market::SampleMarket market_;
+  std::string folder_;
+  std::string store_;
+};
+
+TEST_F(CliAgainstCurrentService, PagesGiveTheApisListingsAndTheirDetails) {
+  const Finished run = Search({"--no-cookie-store", "--pages", "2", "kw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<Record> expected = Expected(2);
+  expected.insert(expected.begin(), {"序号", "宝贝标题", "宝贝ID", "商家名"});
+  EXPECT_EQ(ReadTsv(run.out), expected);
+
+  const Finished details = Search({"--no-cookie-store", "--pages", "1", "--fields",
+                                   "id,price,sales,location", "--format", "json", "kw"});
+  EXPECT_EQ(details.status, 0) << details.err;
+  const auto objects = JsonReader(details.out).Objects();
+  ASSERT_TRUE(objects) << details.out.substr(0, 300);
+  const std::vector<market::SampleListing> listings = market::ApiListingsOf("kw", 1);
+  ASSERT_EQ(objects->size(), listings.size());
+  for (std::size_t k = 0; k < listings.size(); ++k) {
+    const std::map<std::string, std::string> want = {
+        {"id", listings[k].itemId},
+        {"price", Utf8RoundTrip(listings[k].price)},
+        {"sales", Utf8RoundTrip(listings[k].sales)},
+        {"location", Utf8RoundTrip(listings[k].location)}};
+    EXPECT_EQ((*objects)[k], want) << k;
+  }
+}
+
+TEST_F(CliAgainstCurrentService, PagesArePacedByTheDelay) {
+  const Finished run = Search({"--no-cookie-store", "--delay", "0.2", "--pages", "3", "kw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // The last request of a page (after its token handshake) to the first of the next.
+  std::vector<std::chrono::steady_clock::time_point> firstOf(4), lastOf(4);
+  for (const market::RecordedRequest& request : market_.Requests()) {
+    const std::string data = request.target;
+    for (int page = 1; page <= 3; ++page) {
+      if (data.find("%22page%22%3A" + std::to_string(page) + "%2C") == std::string::npos &&
+          data.find("%5C%22page%5C%22%3A" + std::to_string(page) + "%2C") == std::string::npos) {
+        continue;
+      }
+      if (firstOf[page] == std::chrono::steady_clock::time_point{}) firstOf[page] = request.at;
+      lastOf[page] = request.at;
+    }
+  }
+  for (int page = 2; page <= 3; ++page) {
+    ASSERT_NE(firstOf[page], std::chrono::steady_clock::time_point{}) << page;
+    EXPECT_GE(firstOf[page] - lastOf[page - 1], std::chrono::milliseconds(200)) << page;
+  }
+}
+
+class CliBehindLoginWall : public CliAgainstCurrentService {
+ protected:
+  CliBehindLoginWall() : CliAgainstCurrentService(true) {}
+};
+
+TEST_F(CliBehindLoginWall, WithoutAStoreItExitsThreeAndSaysWhereToSignIn) {
+  for (const char* service : {"current", "legacy"}) {
+    const Finished run = Search({"--no-cookie-store", "--service", service, "--pages", "3", "kw"});
+    EXPECT_EQ(run.status, kExitSignIn) << service;
+    EXPECT_EQ(ReadTsv(run.out).size(), 1u) << service;  // the header alone
+    const std::string login = "https://" + market_.HostAndPort() + market::kLoginPath;
+    EXPECT_NE(run.err.find("page 1/3: no rows: the service asks to sign in first at " + login),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("--cookies FILE"), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(CliBehindLoginWall, AStoreWithTheSignInFindsEveryListingAndKeepsWhatTheServiceSet) {
+  SignInToTheStore();
+  const std::optional<std::string> refreshedBefore = StoredValue(market::kRefreshedCookieName);
+  const Finished run = Search({"--cookies", store_, "--pages", "2", "kw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadTsv(run.out).size(), 1 + Expected(2).size());
+  EXPECT_EQ(run.err, "");
+
+  struct stat file {};
+  ASSERT_EQ(stat(store_.c_str(), &file), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0600u);
+  // The cookie every answer refreshes went back to the file, and so did the API's token.
+  const std::optional<std::string> refreshedAfter = StoredValue(market::kRefreshedCookieName);
+  ASSERT_TRUE(refreshedAfter.has_value());
+  EXPECT_TRUE(refreshedBefore != refreshedAfter);
+  EXPECT_TRUE(StoredValue(market::kApiTokenCookie).has_value());
+
+  // The same store serves the search page contract too; the secrets never show.
+  const Finished legacy =
+      Search({"--cookies", store_, "--service", "legacy", "--pages", "1", "kw"});
+  EXPECT_EQ(legacy.status, 0) << legacy.err;
+  EXPECT_EQ(ReadTsv(legacy.out).size(), 1u + 44u);
+  for (const char* name : {"cookie2", "sgcookie", "_tb_token_"}) {
+    const std::optional<std::string> secret = StoredValue(name);
+    ASSERT_TRUE(secret.has_value()) << name;
+    EXPECT_EQ(run.err.find(*secret), std::string::npos) << name;
+  }
+}
+
+TEST_F(CliBehindLoginWall, AStoreOthersCanReadIsNotReadAndNotReplaced) {
+  SignInToTheStore();
+  ASSERT_EQ(chmod(store_.c_str(), 0644), 0);
+  const std::string before = Slurp(store_);
+  const Finished run = Search({"--cookies", store_, "--pages", "1", "kw"});
+  EXPECT_EQ(run.status, kExitSignIn);
+  EXPECT_NE(run.err.find(store_), std::string::npos) << run.err;
+  EXPECT_EQ(Slurp(store_), before);
+}
+
+TEST_F(CliAgainstMarket, FieldsKeepEachDetailOnItsOwnListing) {
+  const Finished run = Search({"--pages", "1", "--fields", "row,id,price,sales,location", "kw"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<Record> records = ReadTsv(run.out);
+  ASSERT_EQ(records.size(), 1u + 44u);
+  EXPECT_EQ(records[0], (Record{"序号", "宝贝ID", "价格", "付款人数", "发货地"}));
+  int lacking = 0;
+  for (int index = 0; index < 44; ++index) {
+    const market::SampleListing l = market::ListingAt("kw", 1, index);
+    EXPECT_EQ(records[index + 1],
+              (Record{std::to_string(index + 1), l.itemId, Utf8RoundTrip(l.price),
+                      Utf8RoundTrip(l.sales), Utf8RoundTrip(l.location)}))
+        << index;
+    if (l.price.empty() || l.sales.empty() || l.location.empty()) ++lacking;
+  }
+  EXPECT_GT(lacking, 0);  // the page holds listings without some details
+}
+
+TEST_F(CliAgainstMarket, OutputGoesWholeToTheFileAndXlsxNeedsAFileOrAPipe) {
+  const std::string dir = ::testing::TempDir();
+  const std::string tsv = dir + "/cli-rows-" + std::to_string(getpid()) + ".tsv";
+  const Finished toStdout = Search({"--pages", "1", "kw"});
+  const Finished toFile = Search({"--pages", "1", "--output", tsv, "kw"});
+  EXPECT_EQ(toFile.status, 0) << toFile.err;
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(Slurp(tsv), toStdout.out);
+  std::remove(tsv.c_str());
+
+  const std::string xlsx = dir + "/cli-rows-" + std::to_string(getpid()) + ".xlsx";
+  const Finished workbook = Search({"--pages", "1", "--format", "xlsx", "--output", xlsx, "kw"});
+  EXPECT_EQ(workbook.status, 0) << workbook.err;
+  EXPECT_EQ(workbook.out, "");
+  EXPECT_EQ(Slurp(xlsx).substr(0, 2), "PK");
+  std::remove(xlsx.c_str());
+  // stdout here is a file, not a terminal: the workbook goes there.
+  const Finished piped = Search({"--pages", "1", "--format", "xlsx", "kw"});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out.substr(0, 2), "PK");
+
+  const Finished nowhere = Search({"--pages", "1", "--output", "/nonexistent/dir/rows.tsv", "kw"});
+  EXPECT_EQ(nowhere.status, kExitFailure);
+  EXPECT_NE(nowhere.err.find("/nonexistent/dir/rows.tsv"), std::string::npos) << nowhere.err;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "tools/cli/cli_args.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <optional>
 
+#include "search/current_constants.h"
 #include "search/market.h"
 #include "text/codepage.h"
 #include "tools/cli/utf8.h"
@@ -28,6 +31,44 @@ bool PlausibleHost(std::string_view host) {
     if (c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
   }
   return host.front() != ':';
+}
+
+constexpr std::pair<std::string_view, Field> kFieldNames[] = {
+    {"row", Field::Row},          {"title", Field::Title}, {"id", Field::Id},
+    {"seller", Field::Seller},    {"price", Field::Price}, {"sales", Field::Sales},
+    {"location", Field::Location}};
+
+// "row,title,price": known names, each once at most.
+std::optional<std::vector<Field>> ParseFields(std::string_view list, std::string& error) {
+  std::vector<Field> fields;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    const std::string_view name = list.substr(start, comma - start);
+    const auto known = std::find_if(std::begin(kFieldNames), std::end(kFieldNames),
+                                    [&](const auto& entry) { return entry.first == name; });
+    if (known == std::end(kFieldNames)) {
+      error = "--fields: unknown field \"" + ValidUtf8(name) +
+              "\" (known: row, title, id, seller, price, sales, location)";
+      return std::nullopt;
+    }
+    if (std::find(fields.begin(), fields.end(), known->second) != fields.end()) {
+      error = "--fields names \"" + std::string(name) + "\" twice";
+      return std::nullopt;
+    }
+    fields.push_back(known->second);
+    start = comma + 1;
+  }
+  return fields;
+}
+
+// Seconds as a plain decimal number, 0 or more, at most a day.
+std::optional<std::chrono::milliseconds> ParseSeconds(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return {};
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(seconds) || seconds > 86400) return {};
+  return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(seconds * 1000)));
 }
 
 ParsedArgs Failure(std::string error) {
@@ -86,7 +127,6 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   if (args[0] != "search") return Failure("unknown command \"" + ValidUtf8(args[0]) + "\"");
 
   CliOptions options;
-  options.host = kSearchHost;
   std::string pagesUtf8 = "10";
   std::optional<std::string> sellerUtf8;
   std::vector<std::string> positional;
@@ -108,8 +148,15 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       name = arg.substr(0, equals);
       value = arg.substr(equals + 1);
     }
-    if (name != "--pages" && name != "--seller" && name != "--format" && name != "--host" &&
-        name != "--cacert") {
+    if (name == "--no-cookie-store") {
+      if (value) return Failure("--no-cookie-store takes no value");
+      options.noCookieStore = true;
+      continue;
+    }
+    static constexpr std::string_view kValued[] = {"--pages",  "--seller", "--format", "--host",
+                                                   "--cacert", "--fields", "--output", "--service",
+                                                   "--delay",  "--cookies"};
+    if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) {
       return Failure("unknown option \"" + ValidUtf8(name) + "\"");
     }
     if (!value) {
@@ -127,19 +174,58 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         options.format = OutputFormat::Csv;
       } else if (*value == "json") {
         options.format = OutputFormat::Json;
+      } else if (*value == "xlsx") {
+        options.format = OutputFormat::Xlsx;
       } else {
-        return Failure("--format takes tsv, csv or json, not \"" + ValidUtf8(*value) + "\"");
+        return Failure("--format takes tsv, csv, json or xlsx, not \"" + ValidUtf8(*value) + "\"");
       }
+    } else if (name == "--fields") {
+      std::string error;
+      const std::optional<std::vector<Field>> fields = ParseFields(*value, error);
+      if (!fields) return Failure(error);
+      options.fields = *fields;
+    } else if (name == "--output") {
+      if (value->empty()) return Failure("--output needs a file name");
+      options.outputFile = *value;
+    } else if (name == "--service") {
+      if (*value == "current") {
+        options.service = SearchService::Current;
+      } else if (*value == "legacy") {
+        options.service = SearchService::Legacy;
+      } else {
+        return Failure("--service takes current or legacy, not \"" + ValidUtf8(*value) + "\"");
+      }
+    } else if (name == "--delay") {
+      const std::optional<std::chrono::milliseconds> delay = ParseSeconds(*value);
+      if (!delay) {
+        return Failure("--delay takes SECONDS from 0 to 86400, not \"" + ValidUtf8(*value) + "\"");
+      }
+      options.delay = *delay;
+    } else if (name == "--cookies") {
+      if (value->empty()) return Failure("--cookies needs a file name");
+      options.cookieFile = *value;
     } else if (name == "--host") {
       if (!PlausibleHost(*value)) {
         return Failure("--host takes HOST or HOST:PORT, not \"" + ValidUtf8(*value) + "\"");
       }
       options.host = *value;
+      options.hostGiven = true;
     } else {
       if (value->empty() || !std::ifstream(*value, std::ios::binary).is_open()) {
         return Failure("--cacert: cannot read \"" + ValidUtf8(*value) + "\"");
       }
       options.caFile = *value;
+    }
+  }
+  if (options.noCookieStore && !options.cookieFile.empty()) {
+    return Failure("--cookies and --no-cookie-store exclude each other");
+  }
+  if (!options.hostGiven) {
+    options.host = options.service == SearchService::Current ? kCurrentServiceHost : kSearchHost;
+    // The live service blocks bursts: it is never asked faster than this.
+    if (options.delay < kLeastLiveDelay) {
+      options.delay = kLeastLiveDelay;
+      options.delayRaised = true;
     }
   }
   if (positional.empty()) return Failure("search needs a KEYWORD");
@@ -168,8 +254,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage:\n"
-         "  zemlaro-cli search [--pages TEXT] [--seller FRAGMENT] [--format tsv|csv|json]\n"
-         "                     [--host HOST[:PORT]] [--cacert FILE] [--] KEYWORD\n"
+         "  zemlaro-cli search [--pages TEXT] [--seller FRAGMENT] [--format tsv|csv|json|xlsx]\n"
+         "                     [--fields LIST] [--output FILE] [--service current|legacy]\n"
+         "                     [--delay SECONDS] [--host HOST[:PORT]] [--cacert FILE]\n"
+         "                     [--cookies FILE | --no-cookie-store] [--] KEYWORD\n"
          "  zemlaro-cli --help\n"
          "  zemlaro-cli --version\n"
          "\n"
@@ -183,19 +271,39 @@ std::string UsageText() {
          "                     count, no number is 0). Default \"10\".\n"
          "  --seller FRAGMENT  keep only the rows whose seller nick contains FRAGMENT\n"
          "                     (exact letter case).\n"
-         "  --format FORMAT    tsv (default), csv (RFC 4180) or json.\n"
-         "  --host HOST[:PORT] search service host, default " +
-         std::string(kSearchHost) +
-         ".\n"
+         "  --format FORMAT    tsv (default), csv (RFC 4180), json or xlsx (a workbook whose\n"
+         "                     ids are text cells; needs --output or a stdout that is not a\n"
+         "                     terminal).\n"
+         "  --fields LIST      the columns, comma-separated, in order: row, title, id, seller,\n"
+         "                     price (价格), sales (付款人数), location (发货地). Default\n"
+         "                     row,title,id,seller.\n"
+         "  --output FILE      write the rows to FILE (whole, by a temporary file and a\n"
+         "                     rename) instead of stdout.\n"
+         "  --service SERVICE  current (default): the signed search API that serves listings\n"
+         "                     today, to a signed-in session; legacy: the JSONP search page.\n"
+         "  --delay SECONDS    the least pause between pages of the current service, default 8;\n"
+         "                     each pause is drawn between it and 15/8 of it. Without --host it\n"
+         "                     is at least 3.\n"
+         "  --host HOST[:PORT] host of the chosen service, default " +
+         std::string(kCurrentServiceHost) + " (current) or " + std::string(kSearchHost) +
+         " (legacy).\n"
          "  --cacert FILE      PEM file of extra certificate authorities to trust.\n"
+         "  --cookies FILE     the cookie file (Netscape format, as browsers' cookie export\n"
+         "                     writes it) to read before the search and write back after it.\n"
+         "                     Default: the desktop program's store,\n"
+         "                     $XDG_DATA_HOME/zemlaro/cookies.txt or\n"
+         "                     ~/.local/share/zemlaro/cookies.txt. It must not be readable\n"
+         "                     by others.\n"
+         "  --no-cookie-store  keep cookies in memory only; nothing is read or written.\n"
          "  --                 ends the options (for a KEYWORD that starts with \"-\").\n"
          "\n"
          "KEYWORD, FRAGMENT and TEXT must be UTF-8 whose characters code page 936 (GBK)\n"
          "can represent. Progress (page i/N) goes to stderr when it is a terminal; a page\n"
          "that adds no row is explained on stderr.\n"
          "\n"
-         "Exit status: 0 when the search ran (whatever it found), 2 on a usage error,\n"
-         "1 when the rows could not be written.\n";
+         "Exit status: 0 when the search ran, 3 when a page needed sign-in or verification\n"
+         "(the rows found are still written), 2 on a usage error, 1 when the rows could\n"
+         "not be written.\n";
 }
 
 std::string VersionText() { return std::string("zemlaro-cli ") + ZEMLARO_VERSION + "\n"; }

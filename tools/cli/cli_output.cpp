@@ -8,21 +8,12 @@
 namespace zemlaro::cli {
 namespace {
 
-constexpr std::array<std::string_view, 4> kHeader = {"序号", "宝贝标题", "宝贝ID", "商家名"};
-constexpr std::array<std::string_view, 4> kJsonKeys = {"row", "title", "id", "seller"};
+constexpr std::array<std::string_view, kFieldCount> kHeader = {
+    "序号", "宝贝标题", "宝贝ID", "商家名", "价格", "付款人数", "发货地"};
+constexpr std::array<std::string_view, kFieldCount> kJsonKeys = {
+    "row", "title", "id", "seller", "price", "sales", "location"};
 
-bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view word) {
-  const auto lower = [](unsigned char c) {
-    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  };
-  if (word.size() > text.size()) return false;
-  for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-    std::size_t k = 0;
-    while (k < word.size() && lower(text[i + k]) == lower(word[k])) ++k;
-    if (k == word.size()) return true;
-  }
-  return false;
-}
+std::size_t IndexOf(Field field) { return static_cast<std::size_t>(field); }
 
 }  // namespace
 
@@ -65,16 +56,32 @@ std::string JsonString(std::string_view value) {
   return out;
 }
 
+std::vector<Field> DefaultFields() { return {Field::Row, Field::Title, Field::Id, Field::Seller}; }
+
+std::vector<std::string> HeaderOf(const std::vector<Field>& fields) {
+  std::vector<std::string> header;
+  for (const Field field : fields) header.emplace_back(kHeader[IndexOf(field)]);
+  return header;
+}
+
 // GbkToUtf8 writes only well-formed UTF-8: a byte it cannot read becomes U+FFFD.
-std::string FormatRows(const std::vector<Row>& rows, OutputFormat format) {
+std::vector<std::string> CellsOf(const Row& row, const std::vector<Field>& fields) {
+  std::vector<std::string> cells;
+  for (const Field field : fields) cells.push_back(GbkToUtf8(row[IndexOf(field)]));
+  return cells;
+}
+
+std::string FormatRows(const std::vector<Row>& rows, OutputFormat format,
+                       const std::vector<Field>& fields) {
   std::string out;
   if (format == OutputFormat::Json) {
     out += "[";
     for (std::size_t r = 0; r < rows.size(); ++r) {
       out += r == 0 ? "\n  {" : ",\n  {";
-      for (std::size_t c = 0; c < kJsonKeys.size(); ++c) {
+      const std::vector<std::string> cells = CellsOf(rows[r], fields);
+      for (std::size_t c = 0; c < fields.size(); ++c) {
         if (c > 0) out += ", ";
-        out += JsonString(kJsonKeys[c]) + ": " + JsonString(GbkToUtf8(rows[r][c]));
+        out += JsonString(kJsonKeys[IndexOf(fields[c])]) + ": " + JsonString(cells[c]);
       }
       out += "}";
     }
@@ -84,46 +91,56 @@ std::string FormatRows(const std::vector<Row>& rows, OutputFormat format) {
   const bool csv = format == OutputFormat::Csv;
   const char separator = csv ? ',' : '\t';
   const std::string_view lineEnd = csv ? "\r\n" : "\n";
-  const auto writeLine = [&](const auto& cells, auto convert) {
+  const auto writeLine = [&](const std::vector<std::string>& cells) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
       if (c > 0) out += separator;
-      const std::string value = convert(cells[c]);
-      out += csv ? CsvField(value) : TsvField(value);
+      out += csv ? CsvField(cells[c]) : TsvField(cells[c]);
     }
     out += lineEnd;
   };
-  writeLine(kHeader, [](std::string_view cell) { return std::string(cell); });
-  for (const Row& row : rows) writeLine(row, GbkToUtf8);
+  writeLine(HeaderOf(fields));
+  for (const Row& row : rows) writeLine(CellsOf(row, fields));
   return out;
 }
 
-bool LooksLikeLoginPage(const Bytes& answer) {
-  const std::string_view text(reinterpret_cast<const char*>(answer.data()), answer.size());
-  // 登录 and 验证 stand twice: in UTF-8 and in code page 936.
-  static constexpr std::string_view kWords[] = {"login",  "captcha",          "punish",
-                                                "verify", "sec.taobao.com",   "登录",
-                                                "验证",   "\xB5\xC7\xC2\xBC", "\xD1\xE9\xD6\xA4"};
-  for (const std::string_view word : kWords) {
-    if (ContainsIgnoringAsciiCase(text, word)) return true;
-  }
-  return false;
-}
-
-std::string EmptyPageLine(const PageReport& report) {
+std::string EmptyPageLine(const PageReport& report, const std::string& cookieFile) {
   if (report.rowsAdded > 0) return {};
   std::string line = ProgressLine(report.page, report.pageCount) + ": no rows: ";
+  const PageOutcome& outcome = report.outcome;
+  const std::string address =
+      outcome.address.empty() ? std::string() : " at " + ValidUtf8(outcome.address);
+  const std::string remedy =
+      "; sign in with the desktop program (zemlaro), or export your browser's cookies for the "
+      "marketplace to " +
+      (cookieFile.empty() ? std::string("a file and pass it with --cookies FILE")
+                          : ValidUtf8(cookieFile)) +
+      " and search again";
+  switch (outcome.kind) {
+    case PageOutcomeKind::SignInRequired:
+      return line + "the service asks to sign in first" + address + remedy;
+    case PageOutcomeKind::VerificationRequired:
+      return line + "the service asks for a verification" + address +
+             " (open it in a browser and pass the check)" + remedy;
+    case PageOutcomeKind::SlowDown:
+      return line + "the service limits the flow of requests (" + ValidUtf8(outcome.reason) +
+             "); the search stopped here: try again later with a longer --delay";
+    case PageOutcomeKind::RequestFailed:
+      return line + "the request failed (" +
+             ValidUtf8(outcome.reason.empty() ? report.requestError : outcome.reason) + ")";
+    case PageOutcomeKind::Listings:
+    case PageOutcomeKind::NoListings:
+      break;
+  }
   const std::size_t bytes = report.answer ? report.answer->size() : 0;
   if (!report.requestError.empty()) {
-    line += "the request failed (" + ValidUtf8(report.requestError) + ")";
-  } else if (bytes == 0) {
-    line += "the answer was empty";
-  } else if (LooksLikeLoginPage(*report.answer)) {
-    line += "the answer looks like a login or verification page (" + std::to_string(bytes) +
-            " bytes); the service sends one to a client without a login cookie";
-  } else {
-    line += "the answer holds no listings (" + std::to_string(bytes) + " bytes)";
+    return line + "the request failed (" + ValidUtf8(report.requestError) + ")";
   }
-  return line;
+  if (report.answer && bytes == 0) return line + "the answer was empty";
+  if (!report.answer) {
+    return line + "the answer holds no listings" +
+           (outcome.reason.empty() ? std::string() : " (" + ValidUtf8(outcome.reason) + ")");
+  }
+  return line + "the answer holds no listings (" + std::to_string(bytes) + " bytes)";
 }
 
 std::string ProgressLine(int page, int pageCount) {

@@ -11,23 +11,29 @@
 
 namespace zemlaro::cli {
 
-// The four cells of a row, code page 936: number, title, item id, seller nick.
-using Row = std::array<Text, 4>;
+// The cells of a row by Field, code page 936: number, title, item id, seller nick,
+// price, sales, location.
+using Row = std::array<Text, kFieldCount>;
 
-// Header row and rows, converted to valid UTF-8.
-std::string FormatRows(const std::vector<Row>& rows, OutputFormat format);
+// row, title, id, seller.
+std::vector<Field> DefaultFields();
+// The header of the fields, UTF-8.
+std::vector<std::string> HeaderOf(const std::vector<Field>& fields);
+// The fields of a row, converted to valid UTF-8.
+std::vector<std::string> CellsOf(const Row& row, const std::vector<Field>& fields);
+
+// Header row and rows as tsv, csv or json, converted to valid UTF-8.
+std::string FormatRows(const std::vector<Row>& rows, OutputFormat format,
+                       const std::vector<Field>& fields = DefaultFields());
 
 // One field of each format, from UTF-8.
 std::string TsvField(std::string_view value);    // tab, CR and LF each become one space
 std::string CsvField(std::string_view value);    // quoted when it holds , " CR or LF
 std::string JsonString(std::string_view value);  // with its quotes
 
-// True when an answer reads like the login or verification page that the live
-// service sends to a client without a login cookie.
-bool LooksLikeLoginPage(const Bytes& answer);
-
 // Why a page added no row, one line without its line end; empty when it added rows.
-std::string EmptyPageLine(const PageReport& report);
+// `cookieFile` is the store in use (empty for none), named in the advice to sign in.
+std::string EmptyPageLine(const PageReport& report, const std::string& cookieFile = {});
 
 // "page 3/10".
 std::string ProgressLine(int page, int pageCount);

@@ -10,6 +10,7 @@ namespace zemlaro::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the output could not be written
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitSignIn = 3;  // a page needed sign-in or verification
 
 // `args` without the program name. Rows go to `out`; usage errors, page lines and,
 // when `showProgress`, "page i/N" lines go to `err`.

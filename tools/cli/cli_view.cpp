@@ -1,5 +1,7 @@
 #include "tools/cli/cli_view.h"
 
+#include "search/market.h"
+
 namespace zemlaro::cli {
 
 CliView::CliView(Text keyword, Text pagesText, Text sellerFragment)
@@ -28,12 +30,13 @@ int CliView::RowCount() { return static_cast<int>(rows_.size()); }
 
 void CliView::AppendRows(const std::vector<Listing>& listings) {
   for (const Listing& listing : listings) {
-    rows_.push_back({RowNumberText(RowCount()), listing.title, listing.itemId, listing.sellerNick});
+    rows_.push_back({RowNumberText(RowCount()), listing.title, listing.itemId, listing.sellerNick,
+                     listing.price, listing.sales, listing.location});
   }
 }
 
 Text CliView::CellText(int row, int column) {
-  if (row < 0 || row >= RowCount() || column < 0 || column >= 4) return {};
+  if (row < 0 || row >= RowCount() || column < 0 || column >= kFieldCount) return {};
   return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
@@ -59,7 +62,9 @@ void CliView::DeleteRows(const std::vector<int>& rowsDescending) {
 
 void CliView::SetCaption(const Text& caption) {
   caption_ = caption;
-  // The run sets the caption once as each page starts, and only then.
+  // The run sets the progress caption once as each page starts (and the waiting
+  // caption before some).
+  if (caption.rfind(kProgressCaptionHead, 0) != 0) return;
   ++pagesStarted_;
   if (onPageStart) onPageStart(pagesStarted_, PageCountOf(pagesText_));
 }

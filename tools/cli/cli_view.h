@@ -34,6 +34,9 @@ class CliView : public SearchView {
   void RestoreCaption() override { caption_.clear(); }
   void OpenAddress(const Text& address) override { openedAddress_ = address; }
   void PageDone(const PageReport& report) override;
+  bool WantsDetails() override { return wantsDetails; }
+
+  bool wantsDetails = false;
 
  private:
   Text keyword_;
