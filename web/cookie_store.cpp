@@ -219,6 +219,8 @@ StoreLoad LoadCookieStore(const std::string& path, const CookieFileLimits& limit
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (IsNoCookieLine(line)) continue;
+    // Leading blanks go, as libcurl's own file reader drops them.
+    line.remove_prefix(line.find_first_not_of(" \t"));
     if (line.size() > limits.maxLineBytes || line.find('\0') != std::string_view::npos) {
       skipped = true;
       continue;

@@ -79,6 +79,7 @@ TEST_F(CookieStore, FileToLibcurlToFileKeepsEveryAttribute) {
                       "shop.example\tFALSE\t/\tFALSE\t0\tsession\tS1\n" +
                       ".example.com\tTRUE\t/cart\tTRUE\t" + kFarFuture + "\twide\tW2\r\n" +
                       "#HttpOnly_shop.example\tFALSE\t/\tFALSE\t" + kFarFuture + "\thidden\tH3\n" +
+                      "  shop.example\tFALSE\t/deep\tFALSE\t0\tindented\tI6\n" +
                       "shop.example\tFALSE\t/\tFALSE\t1000000000\texpired\tE4\n" +
                       // The last line, unended: libcurl keeps a cookie that expired until
                       // the next one comes in, so this is the one a load must drop itself.
@@ -87,11 +88,12 @@ TEST_F(CookieStore, FileToLibcurlToFileKeepsEveryAttribute) {
       "example.com with subdomains /cart secure expires 4102444800 wide=W2",
       "shop.example host-only / expires 0 session=S1",
       "shop.example host-only / httponly expires 4102444800 hidden=H3",
+      "shop.example host-only /deep expires 0 indented=I6",
   };
 
   const StoreLoad load = LoadCookieStore(file);
   EXPECT_EQ(load.problem, StoreProblem::None);
-  EXPECT_EQ(load.cookies, 3);
+  EXPECT_EQ(load.cookies, 4);
   EXPECT_EQ(StoreNow(), expected);
 
   const fs::path saved = folder_ / "again" / "cookies.txt";
@@ -110,7 +112,7 @@ TEST_F(CookieStore, FileToLibcurlToFileKeepsEveryAttribute) {
   EXPECT_TRUE(StoredCookies().empty());
   const StoreLoad reload = LoadCookieStore(saved);
   EXPECT_EQ(reload.problem, StoreProblem::None);
-  EXPECT_EQ(reload.cookies, 3);
+  EXPECT_EQ(reload.cookies, 4);
   EXPECT_EQ(StoreNow(), expected);
 }
 
