@@ -842,6 +842,21 @@ TEST(SampleMarketApi, AnExpiredTokenIsRefusedAsExpiredWithAFreshOne) {
   EXPECT_NE(b.Value(kApiTokenCookie), first);
 }
 
+TEST(SampleMarketApi, WhenTheClockIsCheckedATimeFarFromItIsABadSign) {
+  MarketOptions options;
+  options.apiClockTolerance = std::chrono::minutes(5);
+  SampleMarket m(options);
+  ASSERT_TRUE(m.Start());
+  Browser b;
+  const std::string data = ApiData(kPhoneEscaped, 1);
+  ASSERT_EQ(ApiOnce(m, b, data).Ret(), kApiRetTokenEmpty);
+  const std::string token = BrowserToken(b);
+  const std::string late = std::to_string(NowMs() - 10 * 60 * 1000);
+  EXPECT_EQ(ReadApi(b.Get(m, ApiUrl(m, data, late, ApiSign(token, late, kAppKey, data), 2))).Ret(),
+            kApiRetBadSign);
+  EXPECT_EQ(ApiOnce(m, b, data).Ret(), kApiRetSuccess);
+}
+
 TEST(SampleMarketApi, AnswersEachPageByItsMode) {
   MarketOptions options;
   options.apiPageModes = {{2, ApiMode::Empty}, {3, ApiMode::Block}, {4, ApiMode::FlowLimit}};
