@@ -108,12 +108,15 @@ bool ExportAllRows(QWidget* parent, QTableView* list) {
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters({U(kWorkbookFilter), U(kCsvFilter)});
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-  QString path = dialog.selectedFiles().constFirst();
-  // A name without a suffix takes the chosen filter's. Not every platform's dialog
-  // adds it (nor asks about the file so named), so it is done here.
+  return ExportToChosenFile(parent, list, dialog.selectedFiles().constFirst(),
+                            dialog.selectedNameFilter() == U(kCsvFilter));
+}
+
+bool ExportToChosenFile(QWidget* parent, QTableView* list, QString path, bool csvChosen) {
+  // Not every platform's dialog adds the filter's suffix (nor asks about the file so
+  // named), so it is done here.
   if (QFileInfo(path).suffix().isEmpty()) {
-    const bool csv = dialog.selectedNameFilter() == U(kCsvFilter);
-    path += csv ? QStringLiteral(".csv") : QStringLiteral(".xlsx");
+    path += csvChosen ? QStringLiteral(".csv") : QStringLiteral(".xlsx");
     if (QFileInfo::exists(path) &&
         QMessageBox::question(parent, U(kExportDialogTitle),
                               U(kReplaceQuestion).arg(QDir::toNativeSeparators(path))) !=
@@ -121,7 +124,6 @@ bool ExportAllRows(QWidget* parent, QTableView* list) {
       return false;
     }
   }
-
   // The rows the list holds now, after the dialog: a search may have added some.
   QString why;
   if (ExportRowsTo(path, ListTable(list), &why)) return true;

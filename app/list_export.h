@@ -31,6 +31,9 @@ Table ListTable(QTableView* list);
 // naming the file and the reason.
 // True when the file was written; false when it was not or the user cancelled.
 bool ExportAllRows(QWidget* parent, QTableView* list);
+// What ExportAllRows does once the dialog has given `path` (and whether the CSV
+// filter was the chosen one): the suffix, the question, the rows, the message.
+bool ExportToChosenFile(QWidget* parent, QTableView* list, QString path, bool csvChosen);
 
 // Writes `table` to `path` by its suffix: .xlsx as a workbook, .csv as UTF-8 CSV
 // with a byte-order mark (either case). False with the message text in `why`.

@@ -39,7 +39,9 @@ class TemporaryFile {
     static std::atomic<unsigned> counter{0};
     const std::string::size_type slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Part of the name only, so that the temporary name is not too long where the
+    // name itself is not.
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1, 160);
     for (int attempt = 0; attempt < 100; ++attempt) {
       const auto clock = std::chrono::steady_clock::now().time_since_epoch().count();
       const std::string candidate = folder + "." + name + "." + std::to_string(::getpid()) + "-" +

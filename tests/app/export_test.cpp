@@ -76,10 +76,11 @@ std::vector<std::vector<std::string>> Shown(QTableView* list) {
 
 const QByteArray kCsvHeader = "\xEF\xBB\xBF序号,宝贝标题,宝贝ID,商家名\r\n";
 
-// Runs `step` on the first modal dialog of type T once it is open.
+// Runs `step` on the first modal dialog of type T once it is open. The watch ends
+// with `scope`, so none outlives the test that set it.
 template <typename T>
-void WhenModalOpens(const std::function<void(T*)>& step) {
-  auto* timer = new QTimer(qApp);
+void WhenModalOpens(QObject* scope, const std::function<void(T*)>& step) {
+  auto* timer = new QTimer(scope);
   QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
     if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
       timer->deleteLater();
@@ -215,24 +216,45 @@ class ExportTest : public QObject {
              written ? 4 : 3);
   }
 
-  // The dialog's filter gives a name without a suffix its suffix, asking before it
-  // replaces a file so named; a failure shows a message box naming the file.
-  void exportAllRowsThroughTheDialog_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("filter");
-    QTest::addColumn<QString>("modal");    // the box that opens after the dialog, if any
-    QTest::addColumn<QString>("written");  // empty: nothing written
-    QTest::newRow("workbook by its filter") << U("a") << 0 << QString() << U("a.xlsx");
-    QTest::newRow("csv by its filter") << U("b") << 1 << QString() << U("b.csv");
-    QTest::newRow("a suffix typed wins") << U("c.csv") << 0 << QString() << U("c.csv");
-    QTest::newRow("replacing is confirmed") << U("old") << 1 << U("yes") << U("old.csv");
-    QTest::newRow("replacing is refused") << U("old") << 1 << U("no") << QString();
-    QTest::newRow("other suffix") << U("d.txt") << 1 << U("warning") << QString();
+  // The dialog offers the two kinds of file; cancelled, it writes nothing.
+  void exportDialogOffersWorkbookAndCsv() {
+    QWidget window;
+    QTableView* list = NewList(&window);
+    toolkit::ListAppendRows(list, {SearchRow(0)});
+    QObject scope;
+    QString title;
+    QStringList filters;
+    bool saving = false;
+    WhenModalOpens<QFileDialog>(&scope, [&](QFileDialog* dialog) {
+      title = dialog->windowTitle();
+      filters = dialog->nameFilters();
+      saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+      dialog->reject();
+    });
+    QVERIFY(!ExportAllRows(&window, list));
+    QCOMPARE(title, U("导出全部"));
+    QCOMPARE(filters, (QStringList{U("Excel 工作簿 (*.xlsx)"), U("CSV (*.csv)")}));
+    QVERIFY(saving);
   }
-  void exportAllRowsThroughTheDialog() {
+
+  // After the dialog: a name without a suffix takes the chosen filter's, asking
+  // before it replaces a file so named; a failure shows a message naming the file.
+  void exportToChosenFile_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("csvChosen");
+    QTest::addColumn<QString>("answer");   // to the box that opens, if one should
+    QTest::addColumn<QString>("written");  // empty: nothing written
+    QTest::newRow("workbook by its filter") << U("a") << false << QString() << U("a.xlsx");
+    QTest::newRow("csv by its filter") << U("b") << true << QString() << U("b.csv");
+    QTest::newRow("a suffix typed wins") << U("c.csv") << false << QString() << U("c.csv");
+    QTest::newRow("replacing is confirmed") << U("old") << true << U("yes") << U("old.csv");
+    QTest::newRow("replacing is refused") << U("old") << true << U("no") << QString();
+    QTest::newRow("a failure is shown") << U("gone/e.csv") << true << U("ok") << QString();
+  }
+  void exportToChosenFile() {
     QFETCH(QString, typed);
-    QFETCH(int, filter);
-    QFETCH(QString, modal);
+    QFETCH(bool, csvChosen);
+    QFETCH(QString, answer);
     QFETCH(QString, written);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
@@ -241,31 +263,31 @@ class ExportTest : public QObject {
     QTableView* list = NewList(&window);
     toolkit::ListAppendRows(list, {SearchRow(0), SearchRow(1)});
 
+    QObject scope;
     QString message;
-    WhenModalOpens<QFileDialog>([&](QFileDialog* dialog) {
-      dialog->selectNameFilter(dialog->nameFilters().at(filter));
-      dialog->setDirectory(folder.path());
-      dialog->selectFile(typed);
-      if (!modal.isEmpty()) {
-        WhenModalOpens<QMessageBox>([&](QMessageBox* box) {
-          message = box->text();
-          box->button(modal == U("no")    ? QMessageBox::No
-                      : modal == U("yes") ? QMessageBox::Yes
-                                          : QMessageBox::Ok)
-              ->click();
-        });
-      }
-      static_cast<QDialog*>(dialog)->accept();  // as the Save button does
-    });
-    QCOMPARE(ExportAllRows(&window, list), !written.isEmpty());
-    if (modal == U("warning")) {
-      QVERIFY2(message.contains(folder.filePath(typed)), qPrintable(message));
-    } else if (!modal.isEmpty()) {
+    bool asked = false;
+    if (!answer.isEmpty()) {
+      WhenModalOpens<QMessageBox>(&scope, [&](QMessageBox* box) {
+        asked = true;
+        message = box->text();
+        const auto button = answer == U("no")    ? QMessageBox::No
+                            : answer == U("yes") ? QMessageBox::Yes
+                                                 : QMessageBox::Ok;
+        box->button(button)->click();
+      });
+    }
+    QCOMPARE(ExportToChosenFile(&window, list, folder.filePath(typed), csvChosen),
+             !written.isEmpty());
+    QCOMPARE(asked, !answer.isEmpty());
+    if (answer == U("ok")) {
+      QCOMPARE(message,
+               U("导出失败：") + folder.filePath(typed) + U(": No such file or directory"));
+    } else if (asked) {
       QVERIFY2(message.contains(folder.filePath(U("old.csv"))), qPrintable(message));
     }
-    QCOMPARE(QFile::exists(folder.filePath(typed)), typed == written);
     if (written.isEmpty()) {
       QCOMPARE(ReadAll(folder.filePath(U("old.csv"))), QByteArray("older export"));
+      QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
       return;
     }
     const QByteArray content = ReadAll(folder.filePath(written));
