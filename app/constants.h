@@ -60,6 +60,36 @@ inline constexpr char kAlipayResource[] = ":/alipay.jpg";
 // Shown when the main window cannot be made; the program then ends.
 inline constexpr char kStartFailedMessage[] = "无法创建主窗口，程序将退出。";
 
+// The result list's context menu.
+inline constexpr char kCopyAction[] = "复制";
+inline constexpr char kExportAction[] = "导出全部…";
+inline constexpr char kSignInAction[] = "登录淘宝…";
+inline constexpr char kSignOutAction[] = "退出登录";
+inline constexpr char kLegacyServiceAction[] = "使用旧版接口";
+
+// The notice after a run whose pages gave nothing for a reason the user can act on.
+inline constexpr char kNoticeTitle[] = "搜索提示";
+inline constexpr char kNoticeHead[] = "以下页面没有得到宝贝数据：";
+inline constexpr char kNoticeSignInButton[] = "登录淘宝";
+inline constexpr char kNoticeCloseButton[] = "确定";
+inline constexpr char kReasonSignIn[] = "淘宝要求先登录";
+inline constexpr char kReasonVerification[] = "淘宝要求先通过安全验证";
+inline constexpr char kReasonSlowDown[] = "淘宝限制了访问频率，搜索已停止，请稍后再试";
+inline constexpr char kReasonRequestFailed[] = "请求失败";
+inline constexpr char kNoticeSignInHint[] = "点击“登录淘宝”，登录后再查找一次。";
+// The cookie file could not be used as it is; the program goes on without it.
+inline constexpr char kStoreProblemHead[] = "登录信息文件";
+inline constexpr char kStoreNotAFile[] = "不是普通文件，未读取。";
+inline constexpr char kStoreOpenToOthers[] =
+    "其他用户也能读取，为安全起见未读取（请将权限改为 600）。";
+inline constexpr char kStoreUnreadable[] = "无法读取。";
+inline constexpr char kStoreMalformed[] = "部分内容无法识别，已跳过。";
+inline constexpr char kStoreTooLarge[] = "过大，未读取。";
+
+// The settings file beside the cookie store, and its keys.
+inline constexpr char kSettingsFileName[] = "settings.ini";
+inline constexpr char kLegacyServiceKey[] = "search/legacyService";
+
 // How long the hidden group-join browser keeps its page, in seconds.
 inline constexpr int kGroupJoinSeconds = 4;
 

@@ -4,11 +4,15 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <chrono>
+#include <string>
+#include <utility>
 
 #include "app/constants.h"
 #include "app/toolkit/toolkit.h"
 #include "app/windows.h"
+#include "search/current_constants.h"
 #include "search/market.h"
+#include "web/cookie_store.h"
 
 // Resources compiled into a static library have to be registered by name.
 static void RegisterResources() { Q_INIT_RESOURCE(zemlaro); }
@@ -22,9 +26,48 @@ toolkit::WindowLayout& MainLayout() {
   return layout;
 }
 
+// What loading the store at start-up found wrong, and whether a notice told it.
+StoreProblem& LoadProblem() {
+  static StoreProblem problem = StoreProblem::None;
+  return problem;
+}
+bool& LoadProblemTold() {
+  static bool told = false;
+  return told;
+}
+
+std::string& ProgramStorePath() {
+  static std::string path;
+  return path;
+}
+
+std::string SettingsPathBeside(const std::string& storePath) {
+  const std::size_t slash = storePath.rfind('/');
+  if (storePath.empty() || slash == std::string::npos) return {};
+  return storePath.substr(0, slash + 1) + kSettingsFileName;
+}
+
 }  // namespace
 
-AppConfig DefaultConfig() { return {{kSearchHost, kItemHost}, {kGroupLinkHost, kQQMailHost}, {}}; }
+AppConfig DefaultConfig() {
+  AppConfig config;
+  config.hosts = {kSearchHost, kItemHost};
+  config.contact = {kGroupLinkHost, kQQMailHost};
+  config.currentHost = kCurrentServiceHost;
+  config.cookieStorePath = DefaultCookieStorePath();
+  config.settingsPath = SettingsPathBeside(config.cookieStorePath);
+  return config;
+}
+
+StoreProblem TakeStoreProblem() {
+  if (std::exchange(LoadProblemTold(), true)) return StoreProblem::None;
+  return LoadProblem();
+}
+
+bool StoreWritable() {
+  return !ProgramStorePath().empty() &&
+         (LoadProblem() == StoreProblem::None || LoadProblem() == StoreProblem::Malformed);
+}
 
 void PrepareApplication() {
   // Qt WebEngine shares OpenGL contexts with the windows; this must be set before
@@ -43,6 +86,10 @@ void PrepareToolkit() {
 
 bool StartProgram(const AppConfig& config) {
   PrepareToolkit();
+  ProgramStorePath() = config.cookieStorePath;
+  if (!config.cookieStorePath.empty()) {
+    LoadProblem() = LoadCookieStore(config.cookieStorePath).problem;
+  }
   toolkit::SetLastWindowGoneHandler([] {
     toolkit::BeginStopping();
     QCoreApplication::quit();
@@ -63,6 +110,8 @@ int RunProgramLoop() {
   // their searches, and a transfer under way aborts.
   toolkit::DestroyAllWindows();
   toolkit::WaitForWorkers(std::chrono::seconds(10));
+  // A file that was not read as it should have been is left as it is.
+  if (StoreWritable()) SaveCookieStore(ProgramStorePath());
   return 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include "search/search_run.h"
 #include "text/text.h"
+#include "web/cookie_store.h"
 
 namespace zemlaro::app {
 
@@ -13,14 +14,34 @@ struct ContactHosts {
 };
 
 struct AppConfig {
+  // hosts.search is the search page contract's host.
   SearchHosts hosts;
   ContactHosts contact;
   // A PEM file of CAs trusted besides the system's (the demo's sample market).
   Text extraCaFile;
+  // Host of the current search service.
+  Text currentHost;
+  // The current service's pause between pages.
+  Pacing pacing;
+  // The cookie file shared by the search and the sign-in window; empty for none.
+  std::string cookieStorePath;
+  // The program's settings file (the legacy-service choice); empty for none.
+  std::string settingsPath;
+  // Whether to search the search page contract while the settings file holds no choice.
+  bool legacyService = false;
 };
 
-// The real marketplace and the author's contact hosts.
+// The real marketplace and the author's contact hosts; the store and the settings
+// file where the user's data folder is (XDG_DATA_HOME, else HOME).
 AppConfig DefaultConfig();
+
+// What was wrong with the cookie file when the program loaded it, once: later calls
+// give None. Window thread only.
+StoreProblem TakeStoreProblem();
+// False when the program has no store, or when its file was not read as it should
+// have been (it is then left as it is, rather than replaced by what this run saw).
+// Any thread once the program has started.
+bool StoreWritable();
 
 // Before the QApplication is made: the settings Qt WebEngine needs from the start.
 void PrepareApplication();

@@ -66,6 +66,9 @@ int main(int argc, char** argv) {
   app::AppConfig config = app::DefaultConfig();
   config.hosts.search = market.HostAndPort();
   config.extraCaFile = market.CaFile();
+  config.legacyService = true;
+  config.settingsPath.clear();
+  config.cookieStorePath.clear();
 
   app::PrepareApplication();
   QApplication application(argc, argv);

@@ -76,6 +76,30 @@ void WindowSearchView::OpenAddress(const Text& address) { toolkit::OpenAddress(a
 
 bool WindowSearchView::Stopped() { return state_->closed || toolkit::Stopping(); }
 
+void WindowSearchView::PageDone(const PageReport& report) {
+  reports_.push_back(report);
+  reports_.back().answer = nullptr;
+}
+
+bool WindowSearchView::WaitBeforePage(std::chrono::milliseconds delay) {
+  const auto end = std::chrono::steady_clock::now() + delay;
+  std::unique_lock<std::mutex> lock(state_->wakeMutex);
+  // The program's stop has no wake of its own: it is looked at every so often.
+  while (!Stopped() && std::chrono::steady_clock::now() < end) {
+    state_->wake.wait_until(
+        lock, std::min(end, std::chrono::steady_clock::now() + std::chrono::milliseconds(100)));
+  }
+  return !Stopped();
+}
+
+void MainWindowState::Close() {
+  {
+    const std::lock_guard<std::mutex> lock(wakeMutex);
+    closed = true;
+  }
+  wake.notify_all();
+}
+
 void WindowSearchView::EndRun() {
   if (run_ == 0) return;
   int expected = run_;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/toolkit/toolkit.h"
@@ -17,6 +19,10 @@ struct MainWindowState {
   // The number of the run in progress, 0 when none: the Find buttons wait for it.
   std::atomic<int> runningSearch{0};
   int lastSearch = 0;  // window thread only
+  // Wakes a run that waits between pages when the window goes.
+  std::mutex wakeMutex;
+  std::condition_variable wake;
+  void Close();
 };
 
 struct MainWindowControls {
@@ -46,14 +52,20 @@ class WindowSearchView final : public SearchView {
   void RestoreCaption() override;
   void OpenAddress(const Text& address) override;
   bool Stopped() override;
+  void PageDone(const PageReport& report) override;
+  // Waits on the worker, and wakes at once when the window goes.
+  bool WaitBeforePage(std::chrono::milliseconds delay) override;
 
   // The run is over: the Find buttons work again.
   void EndRun();
+  // The outcome of every page so far, in page order (the worker's own).
+  const std::vector<PageReport>& Reports() const { return reports_; }
 
  private:
   MainWindowControls controls_;
   std::shared_ptr<MainWindowState> state_;
   int run_;
+  std::vector<PageReport> reports_;  // without their answers
 };
 
 // The main window's start-up caption in code page 936.

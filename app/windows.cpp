@@ -20,8 +20,16 @@
 #include "app/browser.h"
 #include "app/constants.h"
 #include "app/contact.h"
+#include "app/list_export.h"
+#include "app/list_menu.h"
+#include "app/run_notice.h"
 #include "app/search_view.h"
+#include "app/settings.h"
+#include "app/sign_in_window.h"
 #include "app/toolkit/events.h"
+#include "search/current_constants.h"
+#include "search/search_page.h"
+#include "web/cookie_store.h"
 #include "web/curl_session.h"
 
 namespace zemlaro::app {
@@ -79,6 +87,41 @@ QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, i
   return button;
 }
 
+// The search address of the keyword in the box: the service sends a client that is
+// not signed in from there to its login page.
+QString SignInStartAddress(const AppConfig& config, const toolkit::Control& keyword) {
+  return QString::fromStdString(
+      BuildSearchUrl(toolkit::ControlText(keyword), 1, config.hosts.search));
+}
+
+SearchSetup SetupOf(const AppConfig& config) {
+  SearchSetup setup;
+  const bool legacy = UseLegacyService(config.settingsPath, config.legacyService);
+  setup.service = legacy ? SearchService::Legacy : SearchService::Current;
+  setup.hosts = {legacy ? config.hosts.search : config.currentHost, config.hosts.item};
+  setup.pacing = config.pacing;
+  setup.storedToken = [] { return CookieValue(kCurrentTokenCookie); };
+  return setup;
+}
+
+// After the caption is back: one notice for the pages that gave nothing for a reason
+// the user can act on.
+void TellHowTheRunWent(QWidget* window, const std::vector<PageReport>& reports,
+                       const AppConfig& config, const toolkit::Control& keyword) {
+  const QString text = RunNoticeText(reports, TakeStoreProblem());
+  if (text.isEmpty() || !window) return;
+  std::string asked;
+  std::function<void()> signIn;
+  if (SignInAsked(reports, &asked)) {
+    signIn = [config, keyword, asked] {
+      OpenSignInWindow(
+          asked.empty() ? SignInStartAddress(config, keyword) : QString::fromStdString(asked),
+          config.cookieStorePath);
+    };
+  }
+  ShowRunNotice(window, text, signIn);
+}
+
 QWidget* CreateMainWindow(const AppConfig& config) {
   QWidget* window = NewWindow("主窗口", "");
   window->setWindowTitle(toolkit::ToQString(MainCaption()));
@@ -114,7 +157,7 @@ QWidget* CreateMainWindow(const AppConfig& config) {
 
   auto state = std::make_shared<MainWindowState>();
   const MainWindowControls controls{window, list, keyword, pageCount, seller};
-  QObject::connect(window, &QObject::destroyed, [state] { state->closed = true; });
+  QObject::connect(window, &QObject::destroyed, [state] { state->Close(); });
 
   // While a search runs both Find buttons do nothing: a second run or the filter
   // would address rows the first run is still numbering.
@@ -126,10 +169,22 @@ QWidget* CreateMainWindow(const AppConfig& config) {
     CurlSettings settings;
     settings.extraCaFile = config.extraCaFile;
     settings.cancel = &state->closed;  // `state` lives as long as the worker holds `view`
-    toolkit::StartThread([view, state, settings, hosts = config.hosts] {
+    toolkit::StartThread([view, state, settings, setup = SetupOf(config), config, controls] {
       const std::unique_ptr<InternetSession> session = MakeCurlSession(settings);
-      RunSearch(*view, *session, hosts);
+      RunSearch(*view, *session, setup);
       view->EndRun();
+      // What the service set during the run is kept for the next.
+      if (StoreWritable()) SaveCookieStore(config.cookieStorePath);
+      if (view->Stopped()) return;
+      toolkit::RunStep([&] {
+        const std::vector<PageReport> reports = view->Reports();
+        QMetaObject::invokeMethod(
+            qApp,
+            [window = controls.window, reports, config, keyword = controls.keyword] {
+              TellHowTheRunWent(window, reports, config, keyword);
+            },
+            Qt::QueuedConnection);
+      });
     });
   });
   QObject::connect(filter, &QPushButton::clicked, window, [state, controls] {
@@ -146,6 +201,19 @@ QWidget* CreateMainWindow(const AppConfig& config) {
                         }
                         return false;
                       });
+
+  ListMenuActions menu;
+  menu.copy = [list] { CopySelectedRows(list); };
+  menu.exportAll = [window, list] { ExportAllRows(window, list); };
+  menu.signIn = [config, keyword = controls.keyword] {
+    OpenSignInWindow(SignInStartAddress(config, keyword), config.cookieStorePath);
+  };
+  menu.signOut = [path = config.cookieStorePath] { SignOut(path); };
+  menu.legacyService = [config] {
+    return UseLegacyService(config.settingsPath, config.legacyService);
+  };
+  menu.setLegacyService = [path = config.settingsPath](bool on) { SetUseLegacyService(path, on); };
+  InstallListMenu(list, menu);
 
   QObject::connect(chat, &QPushButton::clicked, window, [] { OpenAuthorChat(); });
   QObject::connect(group, &QPushButton::clicked, window, [contact = config.contact] {

@@ -320,7 +320,7 @@ QTableView* CreateReportList(QWidget* parent, const QString& name,
   for (const Column& column : columns) headers.push_back(column.header);
   view->setModel(new ReportModel(std::move(headers), view));
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->setSortingEnabled(false);
   view->setShowGrid(true);

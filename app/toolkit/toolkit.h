@@ -60,7 +60,7 @@ struct Column {
   int width = 0;
 };
 // A QTableView named `name`, child of `parent`, with the columns given. Rows are
-// selected whole, one at most, never sorted and never edited.
+// selected whole (several with Shift or Ctrl, for copying), never sorted and never edited.
 QTableView* CreateReportList(QWidget* parent, const QString& name,
                              const std::vector<Column>& columns);
 

@@ -66,6 +66,9 @@ int main(int argc, char** argv) {
   app::AppConfig config = app::DefaultConfig();
   config.hosts.search = market.HostAndPort();
   config.extraCaFile = market.CaFile();
+  config.legacyService = true;
+  config.settingsPath.clear();
+  config.cookieStorePath.clear();
   const toolkit::WindowLayout layout = app::MainWindowLayout(config);
   QWidget* window = toolkit::LoadWindow(layout).data();
   auto* list = window->findChild<QTableView*>(U("超级列表框1"));

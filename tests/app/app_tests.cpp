@@ -446,6 +446,10 @@ class MainWindowTest : public QObject {
     config_ = DefaultConfig();
     config_.hosts.search = market_.HostAndPort();
     config_.extraCaFile = market_.CaFile();
+    // These cases hold the search page contract; the current service has its own.
+    config_.legacyService = true;
+    config_.settingsPath.clear();
+    config_.cookieStorePath.clear();
     // Nothing listens on port 1: the invitation page fails at once, on this machine.
     config_.contact.groupLink = "127.0.0.1:1";
     config_.contact.mail = pages_.HostAndPort();
@@ -551,7 +555,7 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(list->showGrid());
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     // A header click does not sort and edits nothing.
@@ -945,6 +949,9 @@ int RunCloseDuringSearch(const char* variant) {
   AppConfig config = DefaultConfig();
   config.hosts.search = market.HostAndPort();
   config.extraCaFile = market.CaFile();
+  config.legacyService = true;
+  config.settingsPath.clear();
+  config.cookieStorePath.clear();
 
   PrepareApplication();
   static char name[] = "zemlaro";

@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
 
   app::AppConfig config = app::DefaultConfig();
   config.hosts.search = argv[2];
+  config.settingsPath.clear();
+  config.cookieStorePath.clear();
+  config.legacyService = true;
   config.extraCaFile = argv[3];
   if (!app::StartProgram(config)) return 3;
   QWidget* window = MainWindow();

@@ -270,8 +270,8 @@ TEST(Environment, ProxyVariablesAreNotFollowed) {
   ASSERT_TRUE(proxy.Start());
   const std::string at = "http://127.0.0.1:" + std::to_string(proxy.Port());
   const SpawnResult run =
-      Spawn({ZEMLARO_CLI, "search", "--pages", "2", "--host", market.HostAndPort(), "--cacert",
-             market.CaFile(), "--", kKeyword},
+      Spawn({ZEMLARO_CLI, "search", "--service", "legacy", "--pages", "2", "--host",
+             market.HostAndPort(), "--cacert", market.CaFile(), "--", kKeyword},
             WithEnvironment({"https_proxy=" + at, "HTTPS_PROXY=" + at, "http_proxy=" + at,
                              "ALL_PROXY=" + at, "all_proxy=" + at, "PRE_PROXY=" + at}),
             std::chrono::seconds(30));
@@ -288,8 +288,8 @@ TEST(Environment, TlsKeyLogVariableWritesNoSecrets) {
   const std::string keyLog = ::testing::TempDir() + "zemlaro-keylog-" + std::to_string(getpid());
   std::remove(keyLog.c_str());
   const SpawnResult run =
-      Spawn({ZEMLARO_CLI, "search", "--pages", "1", "--host", market.HostAndPort(), "--cacert",
-             market.CaFile(), "--", kKeyword},
+      Spawn({ZEMLARO_CLI, "search", "--service", "legacy", "--pages", "1", "--host",
+             market.HostAndPort(), "--cacert", market.CaFile(), "--", kKeyword},
             WithEnvironment({"SSLKEYLOGFILE=" + keyLog}), std::chrono::seconds(30));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(RowsOfTsv(run.out).size(), 44u);
