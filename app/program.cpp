@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/constants.h"
+#include "app/sign_in_window.h"
 #include "app/toolkit/toolkit.h"
 #include "app/windows.h"
 #include "search/current_constants.h"
@@ -87,6 +88,7 @@ void PrepareToolkit() {
 bool StartProgram(const AppConfig& config) {
   PrepareToolkit();
   ProgramStorePath() = config.cookieStorePath;
+  TrustForSignIn(config.extraCaFile);
   if (!config.cookieStorePath.empty()) {
     LoadProblem() = LoadCookieStore(config.cookieStorePath).problem;
   }
