@@ -5,16 +5,22 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <QWebEngineView>
 #include <cstdio>
 #include <functional>
 
+#include "app/list_menu.h"
 #include "app/program.h"
+#include "app/run_notice.h"
 #include "app/search_view.h"
+#include "app/sign_in_window.h"
 #include "app/toolkit/toolkit.h"
 #include "app/windows.h"
 #include "tools/sample-market/market_server.h"
@@ -63,6 +69,10 @@ int main(int argc, char** argv) {
   }
   market::SampleMarket market;
   if (!market.Start()) return 1;
+  market::MarketOptions wallOptions;
+  wallOptions.loginWall = true;
+  market::SampleMarket walled(wallOptions);
+  if (!walled.Start()) return 1;
   app::AppConfig config = app::DefaultConfig();
   config.hosts.search = market.HostAndPort();
   config.extraCaFile = market.CaFile();
@@ -92,8 +102,54 @@ int main(int argc, char** argv) {
              window->findChild<QPushButton*>(U("按钮6"))->click();
              QTimer::singleShot(600, window, [&, main] {
                const bool sponsor = Save(TopLevel("赞助窗口"), out.filePath(U("sponsor.png")));
-               status = main && sponsor ? 0 : 1;
-               toolkit::DestroyAllWindows();  // the loop ends with the last window
+               // The list's context menu, drawn over the main window.
+               TopLevel("赞助窗口")->close();
+               window->raise();
+               window->activateWindow();
+               app::ListMenuActions actions;
+               actions.copy = actions.exportAll = actions.signIn = actions.signOut = [] {};
+               actions.legacyService = [] { return false; };
+               actions.setLegacyService = [](bool) {};
+               QMenu* menu = app::BuildListMenu(list, actions);
+               menu->popup(list->viewport()->mapToGlobal(QPoint(160, 60)));
+               QTimer::singleShot(600, window, [&, main, sponsor, menu] {
+                 const QRect area = window->frameGeometry().united(menu->geometry());
+                 const bool menuShot =
+                     QGuiApplication::primaryScreen()
+                         ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                         .save(out.filePath(U("menu.png")));
+                 menu->close();
+                 // The notice after a run whose ten pages met the login wall.
+                 std::vector<PageReport> reports(10);
+                 for (int page = 1; page <= 10; ++page) {
+                   reports[page - 1].page = page;
+                   reports[page - 1].outcome.kind = PageOutcomeKind::SignInRequired;
+                 }
+                 QWidget* notice = app::ShowRunNotice(
+                     window, app::RunNoticeText(reports, StoreProblem::None), [] {});
+                 QTimer::singleShot(600, window, [&, main, sponsor, menuShot, notice] {
+                   const bool noticeShot = Save(notice, out.filePath(U("notice.png")));
+                   notice->close();
+                   // The sign-in window at the login page of a walled market.
+                   app::TrustForSignIn(walled.CaFile());
+                   app::OpenSignInWindow(U("https://") +
+                                             QString::fromStdString(walled.HostAndPort()) +
+                                             U("/member/login.jhtml?redirectURL=%2Fsearch"),
+                                         {});
+                   auto* browser = app::SignInWindow()->findChild<QWebEngineView*>(
+                       QString::fromUtf8(app::kSignInBrowserName));
+                   QObject::connect(
+                       browser, &QWebEngineView::loadFinished, window,
+                       [&, main, sponsor, menuShot, noticeShot](bool) {
+                         QTimer::singleShot(1500, window, [&, main, sponsor, menuShot, noticeShot] {
+                           const bool signIn =
+                               Save(app::SignInWindow(), out.filePath(U("signin.png")));
+                           status = main && sponsor && menuShot && noticeShot && signIn ? 0 : 1;
+                           toolkit::DestroyAllWindows();  // the loop ends with the last window
+                         });
+                       });
+                 });
+               });
              });
            });
          });
