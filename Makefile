@@ -8,7 +8,7 @@ PACKAGES = cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libben
   nlohmann-json3-dev libxlsxwriter-dev libminizip-dev fonts-noto-cjk curl xvfb xauth x11-utils strace clang-14 libclang-rt-14-dev
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run demo test test-release test-asan test-tsan bench fuzz clean
+.PHONY: all deps configure build run demo test test-release test-asan test-tsan test-under-load lint bench fuzz clean
 
 all: build
 
@@ -29,11 +29,16 @@ run: build
 	exec $(BUILD)/bin/zemlaro
 
 demo: build
-	exec $(BUILD)/bin/zemlaro-demo
+	exec $(BUILD)/bin/zemlaro-demo $(DEMO_ARGS)
 
-# Every test in the Release build, then the whole suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the concurrency tests under ThreadSanitizer.
-test: test-release test-asan test-tsan
+# The source checks, every test in the Release build, then the whole suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the concurrency tests under
+# ThreadSanitizer.
+test: lint test-release test-asan test-tsan
+
+# Source checks beside the behaviour tests: no shell calls, certificate checks on.
+lint:
+	tools/lint/check_sources.sh
 
 test-release: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -59,6 +64,20 @@ test-tsan: deps
 	cmake --build $(BUILD)-tsan -j $(JOBS) --target $(TSAN_TESTS)
 	cd $(BUILD)-tsan && $(TSAN_ENV) \
 	  ctest --output-on-failure -j $(JOBS) -R '^($(subst $(eval) ,|,$(TSAN_TESTS)))$$'
+
+# `make test` three times in a row while stress-ng keeps both cores busy, as on a busy
+# CI machine: a test that only passes on a quiet machine fails here. Not a CI stage.
+LOAD_PACKAGES = stress-ng
+test-under-load: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(LOAD_PACKAGES)"
+	@stress-ng --cpu 2 --timeout 0 --quiet & load=$$!; \
+	trap 'kill $$load 2>/dev/null; wait $$load 2>/dev/null' EXIT INT TERM; \
+	for run in 1 2 3; do \
+	  start=$$(date +%s); \
+	  echo "== make test under load, run $$run of 3"; \
+	  $(MAKE) --no-print-directory test || { echo "== run $$run failed after $$(( $$(date +%s) - start )) s"; exit 1; }; \
+	  echo "== run $$run passed in $$(( $$(date +%s) - start )) s"; \
+	done
 
 bench: build
 	cd $(BUILD) && for b in bin/bench-*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen ./$$b || exit 1; done
