@@ -209,8 +209,8 @@ Trace TraceDesktop(const fs::path& dir, const std::string& name,
   return trace;
 }
 
-// The desktop program reads no argument, no variable of its own and no file of
-// its own: started with arguments and variables that name files and settings, it
+// The desktop program reads no argument and no variable of its own but the data
+// folder's: started with arguments and variables that name files and settings, it
 // runs as it does without them and looks at exactly the same paths.
 TEST(DesktopProgram, TakesNothingFromArgumentsEnvironmentOrFiles) {
   ASSERT_TRUE(fs::exists("/usr/bin/strace")) << "strace is among the packages the tests need";
@@ -251,6 +251,31 @@ TEST(DesktopProgram, TakesNothingFromArgumentsEnvironmentOrFiles) {
   EXPECT_EQ(onlyOdd, std::vector<std::string>{});
   EXPECT_EQ(onlyPlain, std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(m + ".ran"));
+
+  // XDG_DATA_HOME (and HOME, when it is unset) is read, and only for the program's
+  // cookie store and settings: moved elsewhere, the program looks there and for
+  // nothing else that is new.
+  const fs::path data = dir.Path() / "data";
+  std::vector<std::string> movedEnv;
+  for (const std::string& var : DesktopEnvironment({})) {
+    if (var.rfind("XDG_DATA_HOME=", 0) != 0) movedEnv.push_back(var);
+  }
+  movedEnv.push_back("XDG_DATA_HOME=" + data.string());
+  const Trace moved = TraceDesktop(dir.Path(), "moved", {}, movedEnv);
+  std::vector<std::string> onlyMoved;
+  std::set_difference(moved.paths.begin(), moved.paths.end(), plain.paths.begin(),
+                      plain.paths.end(), std::back_inserter(onlyMoved));
+  EXPECT_NE(std::find(onlyMoved.begin(), onlyMoved.end(), (data / "zemlaro/cookies.txt").string()),
+            onlyMoved.end());
+  // Besides the program's own folder, fontconfig and Qt's MIME database look in the
+  // data folder for fonts and MIME types, as they do in every Qt program.
+  for (const std::string& path : onlyMoved) {
+    bool expected = false;
+    for (const char* folder : {"zemlaro", "fonts", "mime"}) {
+      expected = expected || path.rfind((data / folder).string(), 0) == 0;
+    }
+    EXPECT_TRUE(expected) << path;
+  }
 }
 
 }  // namespace
