@@ -1,6 +1,7 @@
 // What an answer, an argument or the environment can make the programs do: item
 // ids only ever become the one fixed item address, and nothing turns certificate
-// checks off or widens the trust.
+// checks off or widens the trust. The matching source checks (no shell calls, the
+// certificate options) are tools/lint/check_sources.sh, which `make test` runs.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -9,8 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 #include "search/market.h"
 #include "search/search_run.h"
@@ -53,81 +52,6 @@ TEST(ItemAddress, HostileIdsFromAnAnswerBecomeTheFixedAddressPlusTheIdAlone) {
   }
   EXPECT_EQ(view.openedAddresses, expected);
   EXPECT_EQ(server.MarkersMade(), std::vector<fs::path>{});
-}
-
-// The program's own sources, not the test servers'.
-std::vector<fs::path> ProgramSources() {
-  std::vector<fs::path> files;
-  for (const char* dir : {"text", "web", "search", "app", "tools/cli"}) {
-    const fs::path root = fs::path(ZEMLARO_SOURCE_DIR) / dir;
-    if (!fs::exists(root)) continue;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      const std::string ext = entry.path().extension().string();
-      if (ext == ".cpp" || ext == ".h") files.push_back(entry.path());
-    }
-  }
-  return files;
-}
-
-std::string Contents(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A guard besides the behaviour tests: no way to a shell or another program, and
-// every certificate option set to checking.
-TEST(Sources, StartNoProcessAndNeverLowerCertificateChecks) {
-  const std::regex process(
-      R"(\b(system|popen|fork|vfork|execl|execlp|execle|execv|execvp|execvpe|posix_spawn|)"
-      R"(posix_spawnp|wordexp|ShellExecute[AW]?)\s*\(|QProcess|/bin/sh)");
-  const std::regex setopt(R"(CURLOPT_[A-Z_]*(SSL_VERIFY|SSL_OPTIONS|SSL_CTX_FUNCTION)[A-Z_]*)"
-                          R"(\s*,\s*([^)]*)\))");
-  int verifyPeer = 0, verifyHost = 0, keyLogHooks = 0;
-  ASSERT_TRUE(fs::exists(fs::path(ZEMLARO_SOURCE_DIR) / "web/curl_session.cpp"));
-  const std::vector<fs::path> files = ProgramSources();
-  for (const fs::path& file : files) {
-    SCOPED_TRACE(file.string());
-    const std::string text = Contents(file);
-    std::smatch match;
-    EXPECT_FALSE(std::regex_search(text, match, process)) << match.str();
-    // Nothing touches a TLS context's verification directly either.
-    EXPECT_FALSE(std::regex_search(text, match, std::regex(R"(SSL_(CTX_)?set_verify|X509_STORE)")))
-        << match.str();
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), setopt);
-         it != std::sregex_iterator(); ++it) {
-      const std::string option = it->str(0);
-      if (option.rfind("CURLOPT_SSL_VERIFYPEER,", 0) == 0 && (*it)[2] == "1L") {
-        ++verifyPeer;
-      } else if (option.rfind("CURLOPT_SSL_VERIFYHOST,", 0) == 0 && (*it)[2] == "2L") {
-        ++verifyHost;
-      } else if (option.rfind("CURLOPT_SSL_CTX_FUNCTION,", 0) == 0 && (*it)[2] == "NoKeyLog") {
-        ++keyLogHooks;
-      } else {
-        ADD_FAILURE() << option;
-      }
-    }
-  }
-  EXPECT_EQ(verifyPeer, 1);
-  EXPECT_EQ(verifyHost, 1);
-  // The one TLS context hook only removes the key log callback.
-  EXPECT_LE(keyLogHooks, 1);
-  const std::string session = Contents(fs::path(ZEMLARO_SOURCE_DIR) / "web/curl_session.cpp");
-  std::smatch hook;
-  if (keyLogHooks == 1) {
-    ASSERT_TRUE(
-        std::regex_search(session, hook, std::regex(R"(CURLcode NoKeyLog\([^{]*\{([^}]*)\})")));
-    EXPECT_EQ(hook.str(1).find("SSL_CTX_set_keylog_callback("), hook.str(1).rfind("SSL_CTX_"))
-        << hook.str(1);
-  }
-
-  // The desktop program hands an address to the desktop and to nothing else.
-  const std::string toolkit = Contents(fs::path(ZEMLARO_SOURCE_DIR) / "app/toolkit/toolkit.cpp");
-  std::smatch open;
-  ASSERT_TRUE(
-      std::regex_search(toolkit, open, std::regex(R"(void OpenAddress\([^{]*\{([^}]*)\})")));
-  EXPECT_NE(open.str(1).find("QDesktopServices::openUrl("), std::string::npos) << open.str(1);
 }
 
 // The name a certificate takes in a hashed certificate directory.
