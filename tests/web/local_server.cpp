@@ -43,6 +43,7 @@ void AddExtension(X509* cert, int nid, const char* value) {
   X509_EXTENSION_free(extension);
 }
 
+// From the head alone: its lines up to and including the last line's CRLF.
 std::size_t ContentLength(const std::string& head) {
   std::string lower = head;
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -184,14 +185,24 @@ void RawServer::State::Serve(int fd) {
     }
   };
 
+  // The head is looked for in the new bytes only, and its length read once: the body
+  // may come in the head's segment or in a thousand more, and a large body must not
+  // cost a scan of all that came before for every segment.
   std::string request;
   char buffer[16384];
   std::size_t headEnd = std::string::npos;
-  while (headEnd == std::string::npos || request.size() < headEnd + 4 + ContentLength(request)) {
+  std::size_t wanted = 0;  // the whole request's length, once the head is in
+  while (headEnd == std::string::npos || request.size() < wanted) {
     const int n = receive(buffer, sizeof buffer);
     if (n <= 0) break;
+    const std::size_t searchFrom = request.size() < 3 ? 0 : request.size() - 3;
     request.append(buffer, static_cast<std::size_t>(n));
-    if (headEnd == std::string::npos) headEnd = request.find("\r\n\r\n");
+    if (headEnd == std::string::npos) {
+      headEnd = request.find("\r\n\r\n", searchFrom);
+      if (headEnd != std::string::npos) {
+        wanted = headEnd + 4 + ContentLength(request.substr(0, headEnd + 2));
+      }
+    }
   }
   if (headEnd != std::string::npos) {
     {
