@@ -4,6 +4,7 @@
 #include "search/search_run.h"
 #include "text/text.h"
 #include "web/cookie_store.h"
+#include "web/curl_session.h"
 
 namespace zemlaro::app {
 
@@ -29,6 +30,9 @@ struct AppConfig {
   std::string settingsPath;
   // Whether to search the search page contract while the settings file holds no choice.
   bool legacyService = false;
+  // The time and size limits every search session starts from: the real ones here,
+  // short ones in the hostile-server test build. The trusted CAs come from extraCaFile.
+  CurlSettings curlLimits;
 };
 
 // The real marketplace and the author's contact hosts; the store and the settings

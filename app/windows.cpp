@@ -166,7 +166,7 @@ QWidget* CreateMainWindow(const AppConfig& config) {
     const int run = ++state->lastSearch;
     state->runningSearch = run;
     auto view = std::make_shared<WindowSearchView>(controls, state, run);
-    CurlSettings settings;
+    CurlSettings settings = config.curlLimits;
     settings.extraCaFile = config.extraCaFile;
     settings.cancel = &state->closed;  // `state` lives as long as the worker holds `view`
     toolkit::StartThread([view, state, settings, setup = SetupOf(config), config, controls] {

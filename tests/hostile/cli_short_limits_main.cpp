@@ -1,14 +1,8 @@
-// zemlaro-cli as built for the hostile-server tests: the same main over the same
-// library, with the short time limits of short_limits.h.
-#include <unistd.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
-
+// zemlaro-cli as built for the hostile-server tests: the program's own CliMain over
+// the same library, with the short limits of short_limits.h.
+#include "tests/hostile/short_limits.h"
 #include "tools/cli/cli_run.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return zemlaro::cli::RunCli(args, stdout, stderr, isatty(STDERR_FILENO) == 1);
+  return zemlaro::cli::CliMain(argc, argv, zemlaro::hostile::ShortLimits({}));
 }

@@ -21,6 +21,7 @@
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
 #include "search/search_run.h"
+#include "tests/hostile/short_limits.h"
 #include "text/codepage.h"
 
 namespace {
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
   config.cookieStorePath.clear();
   config.legacyService = true;
   config.extraCaFile = argv[3];
+  config.curlLimits = hostile::ShortLimits(config.curlLimits);
   if (!app::StartProgram(config)) return 3;
   QWidget* window = MainWindow();
   if (window == nullptr) return 4;

@@ -1,8 +1,7 @@
 // The time limits the test builds of the programs run with, in place of the real
-// ones, so that a hostile page ends within seconds. Linked with
-// -Wl,--wrap=<MakeCurlSession>: every session the program makes goes through
-// ShortLimits first; the body limit, the trusted CAs and the cancel flag stay as
-// the program set them.
+// ones, so that a hostile page ends within seconds. The test builds hand them to the
+// programs' own entry points (cli::CliMain, AppConfig::curlLimits); the body limit,
+// the trusted CAs and the cancel flag stay as the program sets them.
 #pragma once
 
 #include <chrono>

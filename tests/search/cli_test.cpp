@@ -565,7 +565,7 @@ TEST_F(CliAgainstMarket, ProgressLinesOnlyWhenAskedFor) {
     market_.SetPageMode(2, market::Mode::Empty);
     const int status = RunCli({"search", "--service", "legacy", "--host", market_.HostAndPort(),
                                "--cacert", market_.CaFile(), "--pages", "2.9", "kw"},
-                              out, err, progress);
+                              out, err, progress, CurlSettings{});
     EXPECT_EQ(status, kExitOk);
     EXPECT_EQ(ReadTsv(ReadBack(out)).size(), 1u + 44u);
     const std::string pageLine = "page 2/2: no rows: the answer holds no listings";

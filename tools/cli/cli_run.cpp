@@ -82,8 +82,8 @@ bool NeedsSignIn(const PageReport& report) {
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
-           bool showProgress) {
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool showProgress,
+           const CurlSettings& limits) {
   const ParsedArgs parsed = ParseArgs(args);
   if (!parsed.ok) {
     WriteLine(err, "zemlaro-cli: " + parsed.error);
@@ -122,7 +122,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
     }
   }
 
-  CurlSettings settings;
+  CurlSettings settings = limits;
   settings.extraCaFile = options.caFile;
   const std::unique_ptr<InternetSession> session = MakeCurlSession(settings);
 
@@ -166,6 +166,12 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
     return kExitFailure;
   }
   return signInNeeded ? kExitSignIn : kExitOk;
+}
+
+int CliMain(int argc, char** argv, const CurlSettings& limits) {
+  PrepareCurl();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return RunCli(args, stdout, stderr, isatty(STDERR_FILENO) == 1, limits);
 }
 
 }  // namespace zemlaro::cli

@@ -1,14 +1,4 @@
-#include <unistd.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
-
+// zemlaro-cli: the listing search from the command line, with the real limits.
 #include "tools/cli/cli_run.h"
-#include "web/curl_session.h"
 
-int main(int argc, char** argv) {
-  zemlaro::PrepareCurl();
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return zemlaro::cli::RunCli(args, stdout, stderr, isatty(STDERR_FILENO) == 1);
-}
+int main(int argc, char** argv) { return zemlaro::cli::CliMain(argc, argv, {}); }
