@@ -1,7 +1,9 @@
 // The internet-session interface that WebRequest runs over. Its calls follow the
 // steps of one synchronous HTTP request: open, connect, open a request, send,
 // read in chunks, query the raw response headers, close. The program uses the
-// libcurl session (curl_session.h); tests use a recording fake.
+// libcurl session (curl_session.h); tests use two fakes: RecordingSession
+// (tests/web/recording_session.h), which records each call, and CannedSession
+// (tests/search/fakes.h), which answers every request from a table.
 #pragma once
 
 #include <cstdint>

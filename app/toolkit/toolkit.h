@@ -38,7 +38,8 @@ QString ToQString(std::string_view gbk);
 Text FromQString(const QString& text);
 
 // Once, on the window thread, after the QApplication exists: makes this the window
-// thread and installs ProcessEvents as the text layer's hook.
+// thread and installs PumpEvents (which handles the window thread's pending events) as
+// the text layer's ProcessEvents hook.
 void InitToolkit();
 
 // From now on calls from workers return empty at once, and those waiting for their
