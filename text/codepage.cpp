@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "text/codepage_steps.h"
 #include "text/iconv_converter.h"
 
 namespace zemlaro {
@@ -336,19 +337,21 @@ Text GbkToUtf8(std::string_view text) {
   return utf8;
 }
 
-Text Utf8ToGbk(std::string_view text) {
+std::size_t detail::Utf8ToGbkSome(std::string_view text, std::size_t& at, char* out,
+                                  std::size_t room) {
   const std::uint16_t* encode = EncodeTable();
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  // Never longer than the input: one byte per ASCII byte, at most two per longer
-  // sequence, one '?' per ill-formed byte. Two bytes of room for PutCode.
-  Text gbk(n + 2, '\0');
-  char* out = gbk.data();
-  std::size_t i = 0;
-  while (i < n) {
+  char* const first = out;
+  char* const full = out + room;
+  std::size_t i = at;
+  while (i < n && out < full) {
     const unsigned char b = s[i];
     if (b < 0x80) {
-      if (b == 0) break;
+      if (b == 0) {
+        i = n;
+        break;
+      }
 #if defined(__SSE2__)
       // Copy ASCII sixteen bytes at a time, up to a high byte or a zero byte.
       if (i + 16 <= n) {
@@ -381,7 +384,20 @@ Text Utf8ToGbk(std::string_view text) {
     }
     out += PutGbk(out, DecodeUtf8At(s, n, i), encode);
   }
-  gbk.resize(static_cast<std::size_t>(out - gbk.data()));
+  at = i;
+  return static_cast<std::size_t>(out - first);
+}
+
+Text Utf8ToGbk(std::string_view text) {
+  // Never longer than the input: one byte per ASCII byte, at most two per longer
+  // sequence, one '?' per ill-formed byte. The bytes go through a small block into
+  // the reserved text, so that only the pages the result fills are ever touched.
+  Text gbk;
+  gbk.reserve(text.size());
+  constexpr std::size_t kBlock = 4096;
+  char block[kBlock + detail::kGbkStepBytes];
+  std::size_t at = 0;
+  while (at < text.size()) gbk.append(block, detail::Utf8ToGbkSome(text, at, block, kBlock));
   return gbk;
 }
 

@@ -84,6 +84,11 @@ class Boundaries {
 
 }  // namespace
 
+std::size_t NextCharacterStart(std::string_view text, std::size_t origin, std::size_t at) {
+  const Byte* const t = reinterpret_cast<const Byte*>(text.data());
+  return HighRunBefore(t, at, origin) % 2 == 0 ? at : at + 1;
+}
+
 Finder::Finder(std::string_view needle, bool ignoreCase)
     : needle_(needle), ignoreCase_(ignoreCase) {
   const auto* bytes = reinterpret_cast<const Byte*>(needle.data());

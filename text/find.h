@@ -34,6 +34,12 @@ class Finder {
   std::size_t reach_;  // the larger probe offset
 };
 
+// The first character start at or after `at` when stepping from `origin`, a
+// character start (origin <= at <= text.size()): `at` itself, or the byte after it
+// when `at` is the second byte of a double-byte character. Costs no more than the
+// bytes of 0x80 or above just before `at`.
+std::size_t NextCharacterStart(std::string_view text, std::size_t origin, std::size_t at);
+
 inline std::size_t FindFrom(std::string_view text, std::size_t from, std::string_view needle,
                             bool ignoreCase) {
   return Finder(needle, ignoreCase).Find(text, from);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "text/codepage_steps.h"
 #include "text/find.h"
 #include "text/process_events.h"
 
@@ -375,10 +376,16 @@ Text CharOfCode(int value) {
 
 Bytes BytesOfText(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-Text TextOfBytes(const Bytes& bytes) {
-  const auto zero = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  return Text(bytes.begin(), zero);
+std::string_view TextViewOfBytes(const Bytes& bytes) {
+  const char* begin = reinterpret_cast<const char*>(bytes.data());
+  const void* zero = bytes.empty() ? nullptr : std::memchr(begin, 0, bytes.size());
+  const std::size_t length = zero == nullptr
+                                 ? bytes.size()
+                                 : static_cast<std::size_t>(static_cast<const char*>(zero) - begin);
+  return std::string_view(begin, length);
 }
+
+Text TextOfBytes(const Bytes& bytes) { return Text(TextViewOfBytes(bytes)); }
 
 Text SpaceText(int n) { return n < 1 ? Text() : Text(static_cast<std::size_t>(n), ' '); }
 
@@ -452,6 +459,112 @@ int AllTextBetween(std::string_view text, std::string_view left, std::string_vie
     ProcessEvents();
   }
   return list.Count();
+}
+
+namespace {
+
+// One cut of AllTextBetweenUtf8 as AllTextBetween walks it. Positions count bytes of
+// the whole converted text from 0.
+struct CutWalk {
+  explicit CutWalk(const MarkerCut& cut)
+      : left(cut.left, true),
+        right(cut.right, true),
+        cut(cut),
+        done(cut.left.empty() || cut.right.empty()) {}
+  detail::Finder left;
+  detail::Finder right;
+  const MarkerCut& cut;
+  bool done;
+  bool inValue = false;
+  // Where the value begins (after a left marker), while inValue.
+  std::size_t value = 0;
+  // Where the search under way goes on: where AllTextBetween began it, or a character
+  // start past what is known to hold no match.
+  std::size_t from = 0;
+};
+
+// Takes the walk as far as the converted text held in `held` (from byte `base` of the
+// whole) allows; `ended` tells that no more text will come.
+void Walk(CutWalk& walk, std::string_view held, std::size_t base, bool ended) {
+  const std::size_t end = base + held.size();
+  // The search found nothing in what is held. At the end the walk is over; otherwise
+  // it goes on, once more text comes, from the first start whose match would not
+  // have fitted in what is held.
+  auto stop = [&](std::size_t needle) {
+    if (ended) {
+      walk.done = true;
+      return;
+    }
+    const std::size_t unsure = std::max(walk.from, end - std::min(end, needle - 1));
+    walk.from = base + detail::NextCharacterStart(held, walk.from - base, unsure - base);
+  };
+  while (!walk.done) {
+    if (!walk.inValue) {
+      const std::size_t a = walk.left.Find(held, walk.from - base);
+      if (a == kNotFound) {
+        stop(walk.cut.left.size());
+        return;
+      }
+      walk.value = base + a + walk.cut.left.size();
+      walk.from = walk.value;
+      walk.inValue = true;
+    }
+    const std::size_t b = walk.right.Find(held, walk.from - base);
+    if (b == kNotFound) {
+      stop(walk.cut.right.size());
+      return;
+    }
+    const std::string_view trimmed =
+        TrimSpan(held.substr(walk.value - base, b - (walk.value - base)));
+    walk.inValue = false;
+    if (trimmed.empty()) {
+      walk.from = walk.value;
+    } else {
+      walk.cut.list->Append(Text(trimmed));
+      walk.from = base + b;
+    }
+    ProcessEvents();
+    ProcessEvents();
+    ProcessEvents();
+  }
+}
+
+}  // namespace
+
+void AllTextBetweenUtf8(std::string_view utf8, std::span<const MarkerCut> cuts,
+                        std::size_t blockBytes) {
+  std::vector<CutWalk> walks;
+  walks.reserve(cuts.size());
+  for (const MarkerCut& cut : cuts) {
+    cut.list->Clear();
+    walks.emplace_back(cut);
+  }
+  blockBytes = std::max<std::size_t>(blockBytes, 1);
+  // The converted text from byte `base` of the whole on.
+  Text held;
+  std::size_t base = 0;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t size = held.size();
+    held.resize(size + blockBytes + detail::kGbkStepBytes);
+    held.resize(size + detail::Utf8ToGbkSome(utf8, at, held.data() + size, blockBytes));
+    const bool ended = at >= utf8.size();
+    std::size_t keep = base + held.size();
+    bool open = false;
+    for (CutWalk& walk : walks) {
+      Walk(walk, held, base, ended);
+      if (walk.done) continue;
+      open = true;
+      keep = std::min(keep, walk.inValue ? walk.value : walk.from);
+    }
+    if (ended || !open) return;
+    // The bytes no walk needs go, once they are worth moving the rest for.
+    const std::size_t spent = std::min(keep - base, held.size());
+    if (spent >= blockBytes) {
+      held.erase(0, spent);
+      base += spent;
+    }
+  }
 }
 
 Text ValueAfterColon(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,9 +65,9 @@ int FindBackward(std::string_view text, std::string_view needle,
                  std::optional<int> start = std::nullopt, bool ignoreCase = false);
 
 // Replaces non-overlapping occurrences left to right; `count` left out means no limit.
-Text Substitute(std::string_view text, std::string_view subtext,
-                std::string_view replacement = {}, std::optional<int> start = std::nullopt,
-                std::optional<int> count = std::nullopt, bool caseSensitive = true);
+Text Substitute(std::string_view text, std::string_view subtext, std::string_view replacement = {},
+                std::optional<int> start = std::nullopt, std::optional<int> count = std::nullopt,
+                bool caseSensitive = true);
 TextArray SplitOn(std::string_view text, std::string_view delimiter = ",",
                   std::optional<int> maximum = std::nullopt);
 // Removes leading and trailing ASCII spaces and full-width spaces (0xA1 0xA1) only.
@@ -88,6 +89,8 @@ Text CharOfCode(int value);
 Bytes BytesOfText(std::string_view text);
 // The bytes before the first zero byte.
 Text TextOfBytes(const Bytes& bytes);
+// The same bytes as TextOfBytes, read in place: valid while `bytes` is unchanged.
+std::string_view TextViewOfBytes(const Bytes& bytes);
 Text SpaceText(int n);
 Bytes ZeroBytes(int n);
 Bytes FirstBytes(const Bytes& bytes, int n);
@@ -117,6 +120,24 @@ struct BetweenOptions {
 // empty marker gives an empty list. Returns the number of elements in the list.
 int AllTextBetween(std::string_view text, std::string_view left, std::string_view right,
                    TextArray& list, const BetweenOptions& options = {});
+
+// One list of AllTextBetweenUtf8: the values between `left` and `right`.
+struct MarkerCut {
+  std::string_view left;
+  std::string_view right;
+  TextArray* list;
+};
+
+inline constexpr std::size_t kUtf8BetweenBlock = 64 * 1024;
+
+// For each cut, the list AllTextBetween(Utf8ToGbk(utf8), left, right, list) gives with
+// the default options (markers in any letter case, from byte 1), and the same calls
+// of ProcessEvents() in all. The text is converted `blockBytes` at a time (at least 1)
+// and scanned as it is made, keeping only the stretch from the earliest point some
+// cut still needs (an open value, a marker that may be cut by the block's end): the
+// whole converted text is never held at once.
+void AllTextBetweenUtf8(std::string_view utf8, std::span<const MarkerCut> cuts,
+                        std::size_t blockBytes = kUtf8BetweenBlock);
 
 // The trimmed text after the first ":" (an HTTP header line's value).
 Text ValueAfterColon(std::string_view text);

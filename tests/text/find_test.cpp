@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "text/codepage.h"
 #include "text/process_events.h"
 #include "text/text.h"
 
@@ -177,6 +178,74 @@ TEST(SearchWalkTest, AllTextBetweenAgreesWithAPlainWalk) {
     ASSERT_EQ(AllTextBetween(text, marker[0], marker[1], list, options),
               static_cast<int>(expected.size()));
     ASSERT_EQ(std::vector<std::string>(list.begin(), list.end()), expected);
+    ASSERT_EQ(hookCalls, expectedCalls);
+  }
+  SetProcessEventsHook(nullptr);
+}
+
+// The piecewise extraction against the whole conversion scanned once per marker pair,
+// over UTF-8 texts whose converted form steps out of line (the euro sign is the
+// single byte 0x80, which takes the next byte with it), holds full-width spaces to
+// trim, ill-formed bytes, zero bytes, and markers in either letter case; the blocks
+// are small enough to cut markers, characters and values anywhere.
+TEST(SearchWalkTest, AllTextBetweenUtf8AgreesWithTheWholeConversion) {
+  static constexpr std::string_view pieces[] = {"\"raw_title\":\"",
+                                                "\"RAW_TITLE\":\"",
+                                                "\"nid\":\"",
+                                                "\"Nick\":\"",
+                                                "\"",
+                                                ":",
+                                                " ",
+                                                "a",
+                                                "Z",
+                                                "\xE3\x80\x80" /* U+3000 */,
+                                                "\xE2\x82\xAC" /* euro */,
+                                                "\xE6\x89\x8B" /* 手 */,
+                                                "\xC2\xB7",
+                                                "\xF0\x9F\x98\x80",
+                                                "\x80",
+                                                "\xE6\x41",
+                                                "\xFF",
+                                                std::string_view("\0", 1),
+                                                "<",
+                                                ">"};
+  // Pairs in code page 936, as AllTextBetween is given them.
+  static const char* const pairs[][2] = {
+      {"\"raw_title\":\"", "\""}, {"\"nid\":\"", "\""}, {"\"nick\":\"", "\""}, {"\"", "\""},
+      {"\xCA\xD6", "<"},          {"<", ">"},           {"a", "\x80"}};
+  std::mt19937 random(936);
+  SetProcessEventsHook(&CountCall);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(random() % (round % 25 == 0 ? 3000 : 60));
+    for (int k = 0; k < count; ++k) text += pieces[random() % std::size(pieces)];
+    const std::size_t cuts = 1 + random() % 3;
+    const std::size_t block = round % 7 == 0 ? kUtf8BetweenBlock : 1 + random() % 40;
+    SCOPED_TRACE(testing::Message() << "round " << round << " block " << block);
+    const std::string converted = Utf8ToGbk(text);
+    std::vector<std::vector<std::string>> expected;
+    int expectedCalls = 0;
+    std::size_t first = random() % std::size(pairs);
+    for (std::size_t c = 0; c < cuts; ++c) {
+      const auto& pair = pairs[(first + c) % std::size(pairs)];
+      TextArray list;
+      hookCalls = 0;
+      AllTextBetween(converted, pair[0], pair[1], list);
+      expectedCalls += hookCalls;
+      expected.emplace_back(list.begin(), list.end());
+    }
+    TextArray lists[3] = {{"left over"}, {"left over"}, {"left over"}};
+    std::vector<MarkerCut> given;
+    for (std::size_t c = 0; c < cuts; ++c) {
+      const auto& pair = pairs[(first + c) % std::size(pairs)];
+      given.push_back({pair[0], pair[1], &lists[c]});
+    }
+    hookCalls = 0;
+    AllTextBetweenUtf8(text, given, block);
+    for (std::size_t c = 0; c < cuts; ++c) {
+      ASSERT_EQ(std::vector<std::string>(lists[c].begin(), lists[c].end()), expected[c])
+          << "cut " << c;
+    }
     ASSERT_EQ(hookCalls, expectedCalls);
   }
   SetProcessEventsHook(nullptr);
