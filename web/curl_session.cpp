@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,6 +121,7 @@ Text ProxyFor(const Text& proxyName, std::string_view scheme) {
 }
 
 struct Transfer {
+  CURL* easy = nullptr;
   Bytes body;
   Text headers;
   std::size_t maxBodyBytes = 0;
@@ -148,6 +150,19 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   if (transfer->body.size() + length > transfer->maxBodyBytes) {
     transfer->tooLarge = true;
     return CURL_WRITEFUNC_ERROR;
+  }
+  // With the first bytes the final answer's headers are in: room for the whole body
+  // as its Content-Length gives it (never beyond the limit), so it is not moved as
+  // it grows.
+  if (transfer->body.capacity() == 0) {
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+            CURLE_OK &&
+        announced > 0) {
+      const auto length = static_cast<std::uint64_t>(announced);
+      transfer->body.reserve(length < transfer->maxBodyBytes ? static_cast<std::size_t>(length)
+                                                             : transfer->maxBodyBytes);
+    }
   }
   transfer->body.insert(transfer->body.end(), data, data + length);
   return length;
@@ -308,6 +323,16 @@ class CurlSession final : public InternetSession {
       return {};
     }
     return found->second.finalUrl;
+  }
+
+  std::size_t QueryDataAvailable(SessionHandle request) override {
+    std::lock_guard lock(mutex_);
+    auto found = handles_.find(request);
+    if (found == handles_.end() || found->second.kind != HandleState::Kind::Request ||
+        !found->second.succeeded) {
+      return 0;
+    }
+    return found->second.body.size() - found->second.readAt;
   }
 
   void Close(SessionHandle handle) override {
@@ -484,6 +509,7 @@ Outcome CurlSession::Perform(const HandleState& request, const Text& headers,
   const Text agent = request.agent.substr(0, request.agent.find_first_of("\r\n"));
   char errorText[CURL_ERROR_SIZE] = {};
   Transfer transfer;
+  transfer.easy = h;
   transfer.maxBodyBytes = settings_.maxBodyBytes;
 
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());

@@ -53,6 +53,9 @@ class InternetSession {
   // (InternetQueryOption with INTERNET_OPTION_URL); empty when the request failed or
   // the session cannot tell.
   virtual Text QueryFinalUrl(SessionHandle /*request*/) { return {}; }
+  // How many body bytes the reads of a sent request can still give
+  // (InternetQueryDataAvailable); 0 when the session cannot tell.
+  virtual std::size_t QueryDataAvailable(SessionHandle /*request*/) { return 0; }
 
   // The body size past which a read fails (the request then counts as failed).
   virtual std::size_t MaxBodyBytes() const = 0;

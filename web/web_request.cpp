@@ -1,5 +1,6 @@
 #include "web/web_request.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "web/url.h"
@@ -51,6 +52,9 @@ Bytes ReadBody(InternetSession& session, SessionHandle request) {
   Bytes body;
   Bytes buffer = ZeroBytes(kReadChunk);
   const std::size_t limit = session.MaxBodyBytes();
+  // Room for what the session says is waiting, so that a large body is not moved
+  // again and again as it grows.
+  body.reserve(std::min(session.QueryDataAvailable(request), limit));
   for (;;) {
     int n = 0;
     session.Read(request, buffer.data(), kReadChunk, n);

@@ -36,6 +36,28 @@ constexpr int kRedirectOncePage = 5;
 constexpr int kResetPage = 6;
 constexpr int kDripPage = 7;
 
+constexpr std::size_t kSmallLimit = 1 << 20;
+
+// `n` bytes that differ from their neighbours, so that a byte out of place shows.
+std::string Pattern(std::size_t n) {
+  std::string bytes(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i % 251);
+  return bytes;
+}
+
+// Bodies whose Content-Length is right, over kSmallLimit, wrong, huge, or absent.
+std::string LengthAnswer(const std::string& kind) {
+  const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+  if (kind == "limit") return HttpAnswer("200 OK", "", Pattern(kSmallLimit));
+  if (kind == "over") return HttpAnswer("200 OK", "", Pattern(kSmallLimit + 1));
+  if (kind == "short") return head + "Content-Length: 5000\r\n\r\n" + Pattern(10);
+  if (kind == "huge") return head + "Content-Length: 1099511627776\r\n\r\n" + Pattern(10);
+  if (kind == "chunked") {
+    return head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
+  }
+  return HttpAnswer("200 OK", "", "");
+}
+
 // Mixed-case cookie lines, a header block too big for the buffer, bare line feeds.
 RawReply AnswerSite(const std::string& request) {
   const std::string target = RequestTarget(request);
@@ -57,6 +79,7 @@ RawReply AnswerSite(const std::string& request) {
   if (target == "/bare-lf") {
     return {"HTTP/1.1 200 OK\nContent-Length: 2\nX-Lf: 1\nConnection: close\n\nlf"};
   }
+  if (target.rfind("/length/", 0) == 0) return {LengthAnswer(target.substr(8))};
   if (target == "/missing") return {HttpAnswer("404 Not Found", "", "not here")};
   if (target == "/away") return {HttpAnswer("302 Found", "Location: /landed?from=away\r\n", "")};
   if (target == "/hold") return {"", true};
@@ -371,6 +394,68 @@ TEST(CurlSession, HungOrHostileServersFailInTime) {
 
   EXPECT_FALSE(WebRequest(*session, SiteUrl("/echo")).empty());
   EXPECT_EQ(session->LastError(), "");
+}
+
+// The body is kept in room its Content-Length asks for (up to the limit); whatever the
+// length says, the body is the bytes that came, the limit holds, and a body that
+// stops short of its length fails.
+TEST(CurlSession, BodyIsWhatCameWhateverItsLengthSays) {
+  struct LengthCase {
+    const char* name;
+    const char* kind;
+    std::string body;  // expected; empty for a failed request
+    bool fails;
+  };
+  const LengthCase cases[] = {
+      {"a length of exactly the limit", "limit", Pattern(kSmallLimit), false},
+      {"a length over the limit", "over", "", true},
+      {"a length that promises more than comes", "short", "", true},
+      {"a length far over the limit that is never sent", "huge", "", true},
+      {"chunks without a length", "chunked", "hello world", false},
+      {"a length of zero", "empty", "", false},
+  };
+  CurlSettings settings = TestSettings();
+  settings.maxBodyBytes = kSmallLimit;
+  auto session = MakeCurlSession(settings);
+  for (const LengthCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes body = WebRequest(*session, SiteUrl(std::string("/length/") + c.kind));
+    EXPECT_TRUE(TextOf(body) == c.body) << body.size() << " bytes";
+    EXPECT_EQ(session->LastError().empty(), !c.fails) << session->LastError();
+  }
+  EXPECT_EQ(session->LastError(), "");
+  WebRequest(*session, SiteUrl("/length/over"));
+  EXPECT_EQ(session->LastError(), "body larger than 1 MiB");
+}
+
+// What is waiting to be read, as the reads go on; nothing for a request that failed.
+TEST(CurlSession, TellsHowMuchOfTheBodyIsLeftToRead) {
+  CurlSettings settings = TestSettings();
+  settings.maxBodyBytes = kSmallLimit;
+  auto session = MakeCurlSession(settings);
+  const SessionHandle internet = session->Open("agent", kAccessDirect, std::nullopt, std::nullopt);
+  const SessionHandle connection = session->Connect(internet, "127.0.0.1", servers->site->Port());
+  for (const char* path : {"/length/limit", "/length/over"}) {
+    SCOPED_TRACE(path);
+    const SessionHandle request = session->OpenRequest(connection, "GET", path, "HTTP/1.1", 0);
+    EXPECT_EQ(session->QueryDataAvailable(request), 0u);
+    const bool sent = session->Send(request, "Accept: */*", nullptr);
+    EXPECT_EQ(sent, std::string(path) == "/length/limit");
+    std::uint8_t buffer[1000];
+    int read = 0;
+    std::size_t left = sent ? kSmallLimit : 0;
+    EXPECT_EQ(session->QueryDataAvailable(request), left);
+    session->Read(request, buffer, sizeof buffer, read);
+    left -= static_cast<std::size_t>(read);
+    EXPECT_EQ(session->QueryDataAvailable(request), left);
+    while (session->Read(request, buffer, sizeof buffer, read) && read > 0) {
+    }
+    EXPECT_EQ(session->QueryDataAvailable(request), 0u);
+    session->Close(request);
+    EXPECT_EQ(session->QueryDataAvailable(request), 0u);
+  }
+  session->Close(connection);
+  session->Close(internet);
 }
 
 TEST(CurlSession, TransferNotDoneWithinTheTotalLimitFails) {
