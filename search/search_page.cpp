@@ -31,11 +31,13 @@ Text BuildSearchUrl(std::string_view keyword, int page, std::string_view searchH
 }
 
 SearchPage ParseSearchPage(const Bytes& answer) {
-  const Text text = Utf8ToGbk(TextOfBytes(answer));
+  // The three lists of AllTextBetween over Utf8ToGbk(TextOfBytes(answer)), cut out
+  // as the answer is converted, so that a large answer is never held twice.
   SearchPage page;
-  AllTextBetween(text, kTitleMarker, kValueEnd, page.titles);
-  AllTextBetween(text, kItemIdMarker, kValueEnd, page.itemIds);
-  AllTextBetween(text, kSellerNickMarker, kValueEnd, page.sellerNicks);
+  const MarkerCut cuts[] = {{kTitleMarker, kValueEnd, &page.titles},
+                            {kItemIdMarker, kValueEnd, &page.itemIds},
+                            {kSellerNickMarker, kValueEnd, &page.sellerNicks}};
+  AllTextBetweenUtf8(TextViewOfBytes(answer), cuts);
   return page;
 }
 

@@ -68,7 +68,8 @@ namespace {
 
 // The details of a legacy page's listings, each cut from that listing's own extent.
 void AddLegacyDetails(const Bytes& answer, std::vector<Listing>& rows) {
-  const std::vector<ListingDetails> details = LegacyListingDetails(Utf8ToGbk(TextOfBytes(answer)));
+  const std::vector<ListingDetails> details =
+      LegacyListingDetails(Utf8ToGbk(TextViewOfBytes(answer)));
   for (std::size_t j = 0; j < rows.size() && j < details.size(); ++j) {
     rows[j].price = details[j].price;
     rows[j].sales = details[j].sales;

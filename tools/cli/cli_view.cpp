@@ -1,5 +1,7 @@
 #include "tools/cli/cli_view.h"
 
+#include <algorithm>
+
 #include "search/market.h"
 
 namespace zemlaro::cli {
@@ -29,6 +31,9 @@ void CliView::ClearList() {
 int CliView::RowCount() { return static_cast<int>(rows_.size()); }
 
 void CliView::AppendRows(const std::vector<Listing>& listings) {
+  // Room for the page at once, still growing geometrically over many pages.
+  const std::size_t needed = rows_.size() + listings.size();
+  if (needed > rows_.capacity()) rows_.reserve(std::max(needed, 2 * rows_.capacity()));
   for (const Listing& listing : listings) {
     rows_.push_back({RowNumberText(RowCount()), listing.title, listing.itemId, listing.sellerNick,
                      listing.price, listing.sales, listing.location});
