@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/support/unique_fd.h"
+
 namespace zemlaro::hostile {
 namespace {
 
@@ -23,7 +25,9 @@ sockaddr_in Loopback(int port) {
 }
 
 // Copies both ways until either side closes or the switch stops.
-void Relay(int a, int b, const std::atomic<bool>& stopping) {
+void Relay(UniqueFd first, UniqueFd second, const std::atomic<bool>& stopping) {
+  const int a = first.get();
+  const int b = second.get();
   char buffer[16384];
   while (!stopping) {
     pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
@@ -48,8 +52,6 @@ void Relay(int a, int b, const std::atomic<bool>& stopping) {
     }
     if (closed) break;
   }
-  close(a);
-  close(b);
 }
 
 }  // namespace
@@ -58,7 +60,7 @@ struct ConnectionSwitch::State {
   int normalPort = 0;
   int divertedPort = 0;
   int divertedConnection = 0;
-  int listener = -1;
+  UniqueFd listener;
   int port = 0;
   std::atomic<bool> stopping{false};
   std::atomic<int> connections{0};
@@ -68,20 +70,19 @@ struct ConnectionSwitch::State {
 
   void Accept() {
     while (!stopping) {
-      pollfd fd{listener, POLLIN, 0};
+      pollfd fd{listener.get(), POLLIN, 0};
       if (poll(&fd, 1, 100) <= 0) continue;
-      const int client = accept(listener, nullptr, nullptr);
-      if (client < 0) continue;
+      UniqueFd client(accept(listener.get(), nullptr, nullptr));
+      if (!client) continue;
       const int number = ++connections;
       const sockaddr_in to = Loopback(number == divertedConnection ? divertedPort : normalPort);
-      const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (server < 0 || connect(server, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        if (server >= 0) close(server);
-        close(client);
+      UniqueFd server(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      if (!server ||
+          connect(server.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
         continue;
       }
       std::lock_guard lock(mutex);
-      relays.emplace_back(Relay, client, server, std::cref(stopping));
+      relays.emplace_back(Relay, std::move(client), std::move(server), std::cref(stopping));
     }
   }
 };
@@ -97,17 +98,17 @@ ConnectionSwitch::~ConnectionSwitch() {
   state_->stopping = true;
   if (state_->acceptor.joinable()) state_->acceptor.join();
   for (std::thread& relay : state_->relays) relay.join();
-  if (state_->listener >= 0) close(state_->listener);
 }
 
 bool ConnectionSwitch::Start() {
   State& st = *state_;
-  st.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  st.listener.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (st.listener < 0 || bind(st.listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      listen(st.listener, 16) != 0 ||
-      getsockname(st.listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  const int fd = st.listener.get();
+  if (!st.listener || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    st.listener.reset();
     return false;
   }
   st.port = ntohs(address.sin_port);

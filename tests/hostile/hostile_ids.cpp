@@ -17,7 +17,7 @@ HostileIdServer::HostileIdServer() {
       "1'$(touch " + m + "7)'", "1\\\\$(touch " + m + "8)", "1 --new-window file:///etc/passwd",
       "1#@evil.example/x?id=2", "\n touch " + m + "9\n",    "宝贝10",
   };
-  certificate_ = MakeTestCertificate("Zemlaro hostile ids");
+  certificate_ = MakeThrowawayCertificate("Zemlaro hostile ids");
   std::ofstream(directory_ / "ca.pem") << certificate_.certPem;
   std::string body = "jsonp10({\"mods\":{\"itemlist\":{\"data\":{\"auctions\":[";
   for (std::size_t i = 0; i < ids_.size(); ++i) {

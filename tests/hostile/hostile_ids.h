@@ -27,7 +27,7 @@ class HostileIdServer {
  private:
   std::filesystem::path directory_;
   std::vector<std::string> ids_;
-  TestCertificate certificate_;
+  ThrowawayCertificate certificate_;
   std::unique_ptr<RawServer> server_;
 };
 

@@ -156,7 +156,7 @@ TEST(Certificates, AnAnswerCannotRedirectAroundTheCheck) {
   ASSERT_TRUE(stranger.Start());
   const std::string toPlain = "http://" + plain.HostAndPort();
   const std::string toStranger = "https://" + stranger.HostAndPort();
-  const TestCertificate certificate = MakeTestCertificate("Zemlaro redirecting market");
+  const ThrowawayCertificate certificate = MakeThrowawayCertificate("Zemlaro redirecting market");
   RawServer redirector(
       [&](const std::string& request) {
         const std::string target = RequestTarget(request);

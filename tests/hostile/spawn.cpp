@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/support/unique_fd.h"
+
 extern char** environ;
 
 namespace zemlaro::hostile {
@@ -53,32 +55,35 @@ SpawnResult Spawn(const std::vector<std::string>& argv,
   std::vector<char*> argp = Pointers(args);
   std::vector<char*> envp = Pointers(vars);
 
-  int outPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
-  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (slave < 0 || devNull < 0) return result;
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return result;
+  UniqueFd outRead(pipeEnds[0]);
+  UniqueFd outWrite(pipeEnds[1]);
+  UniqueFd terminal(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  const int master = terminal.get();
+  if (!terminal || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+  UniqueFd slave(open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  UniqueFd devNull(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!slave || !devNull) return result;
+  const int outPipe[2] = {outRead.get(), outWrite.get()};
+  const int slaveFd = slave.get();
+  const int devNullFd = devNull.get();
 
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
-    dup2(devNull, STDIN_FILENO);
+    dup2(devNullFd, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
-    dup2(slave, STDERR_FILENO);
+    dup2(slaveFd, STDERR_FILENO);
     execve(argp[0], argp.data(), envp.data());
     _exit(127);
   }
-  close(outPipe[1]);
-  close(slave);
-  close(devNull);
-  if (pid < 0) {
-    close(outPipe[0]);
-    close(master);
-    return result;
-  }
+  // The child's copies are its own; these ends close here, so the reads see its end.
+  outWrite.reset();
+  slave.reset();
+  devNull.reset();
+  if (pid < 0) return result;
   result.started = true;
 
   std::string pendingErr;
@@ -126,8 +131,8 @@ SpawnResult Spawn(const std::vector<std::string>& argv,
     pendingErr += '\n';
     SplitLines(pendingErr, result.seconds, result.errLines);
   }
-  close(outPipe[0]);
-  close(master);
+  outRead.reset();
+  terminal.reset();
   result.peakRssKib = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

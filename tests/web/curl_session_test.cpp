@@ -97,7 +97,7 @@ struct Servers {
   std::unique_ptr<SampleMarket> cookieMarket;  // http, sets a cookie on every answer
   std::unique_ptr<RawServer> site;             // http, answers by path
   std::unique_ptr<RawServer> proxy;
-  TestCertificate otherCert;
+  ThrowawayCertificate otherCert;
   std::unique_ptr<RawServer> otherTlsSite;  // https with a certificate of its own
   fs::path directory;                       // holds otherCert as a hashed CA directory
 };
@@ -122,7 +122,7 @@ class LocalServers : public ::testing::Environment {
         std::make_unique<SampleMarket>(market::MarketOptions{.tls = false, .setCookies = true});
     servers->site = std::make_unique<RawServer>(&AnswerSite);
     servers->proxy = std::make_unique<RawServer>(&AnswerAsProxy);
-    servers->otherCert = MakeTestCertificate("Zemlaro other test CA");
+    servers->otherCert = MakeThrowawayCertificate("Zemlaro other test CA");
     servers->otherTlsSite = std::make_unique<RawServer>(&AnswerSite, &servers->otherCert);
     ASSERT_TRUE(servers->market->Start());
     ASSERT_TRUE(servers->cookieMarket->Start());

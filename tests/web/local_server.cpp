@@ -2,11 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,28 +16,11 @@
 #include <mutex>
 #include <thread>
 
+#include "tools/support/unique_fd.h"
+
 namespace zemlaro {
 
 namespace {
-
-std::string PemOf(int (*write)(BIO*, void*), void* object) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  write(bio, object);
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio, &data);
-  std::string pem(data, static_cast<std::size_t>(length));
-  BIO_free(bio);
-  return pem;
-}
-
-void AddExtension(X509* cert, int nid, const char* value) {
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-  X509_add_ext(cert, extension, -1);
-  X509_EXTENSION_free(extension);
-}
 
 // From the head alone: its lines up to and including the last line's CRLF.
 std::size_t ContentLength(const std::string& head) {
@@ -55,72 +34,35 @@ std::size_t ContentLength(const std::string& head) {
 
 }  // namespace
 
-TestCertificate MakeTestCertificate(const std::string& commonName) {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  X509* cert = X509_new();
-  X509_set_version(cert, 2);
-  static std::atomic<long> serial{1000};
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), ++serial);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-  X509_set_pubkey(cert, key);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(cert, name);
-  AddExtension(cert, NID_basic_constraints, "critical,CA:TRUE");
-  AddExtension(cert, NID_subject_key_identifier, "hash");
-  AddExtension(cert, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
-  X509_sign(cert, key, EVP_sha256());
-
-  TestCertificate result;
-  result.certPem =
-      PemOf([](BIO* b, void* x) { return PEM_write_bio_X509(b, static_cast<X509*>(x)); }, cert);
-  result.keyPem = PemOf(
-      [](BIO* b, void* k) {
-        return PEM_write_bio_PrivateKey(b, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0, nullptr,
-                                        nullptr);
-      },
-      key);
-  char hash[16];
-  std::snprintf(hash, sizeof hash, "%08lx.0", X509_subject_name_hash(cert));
-  result.hashName = hash;
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  return result;
-}
-
 struct RawServer::State {
   RawHandler handler;
   SSL_CTX* tls = nullptr;
-  int listenFd = -1;
+  bool tlsFailed = false;  // the certificate given could not be set up
+  UniqueFd listenFd;
   int port = 0;
   std::atomic<bool> stopping{false};
   std::thread acceptor;
   mutable std::mutex mutex;
   std::condition_variable stopped;
   std::vector<std::thread> connections;
-  std::vector<int> openFds;
+  std::vector<UniqueFd> openFds;
   std::vector<std::string> requests;
 
   void Serve(int fd);
 };
 
-RawServer::RawServer(RawHandler handler, const TestCertificate* tls)
+RawServer::RawServer(RawHandler handler, const ThrowawayCertificate* tls)
     : state_(std::make_unique<State>()) {
   state_->handler = std::move(handler);
   if (tls) {
     SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-    BIO* certBio = BIO_new_mem_buf(tls->certPem.data(), static_cast<int>(tls->certPem.size()));
-    BIO* keyBio = BIO_new_mem_buf(tls->keyPem.data(), static_cast<int>(tls->keyPem.size()));
-    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-    SSL_CTX_use_certificate(context, cert);
-    SSL_CTX_use_PrivateKey(context, key);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    BIO_free(certBio);
-    BIO_free(keyBio);
+    const CertPtr cert = ReadCertificatePem(tls->certPem);
+    const KeyPtr key = ReadKeyPem(tls->keyPem);
+    // The context takes references of its own to both.
+    if (!context || !cert || !key || SSL_CTX_use_certificate(context, cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(context, key.get()) != 1) {
+      state_->tlsFailed = true;
+    }
     state_->tls = context;
   }
 }
@@ -132,29 +74,30 @@ RawServer::~RawServer() {
 
 bool RawServer::Start() {
   State& s = *state_;
-  s.listenFd = socket(AF_INET, SOCK_STREAM, 0);
-  if (s.listenFd < 0) return false;
+  if (s.tlsFailed || s.listenFd) return false;
+  s.listenFd.reset(socket(AF_INET, SOCK_STREAM, 0));
+  if (!s.listenFd) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s.listenFd, 16) != 0 ||
-      getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(s.listenFd);
-    s.listenFd = -1;
+  if (bind(s.listenFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(s.listenFd.get(), 16) != 0 ||
+      getsockname(s.listenFd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    s.listenFd.reset();
     return false;
   }
   s.port = ntohs(address.sin_port);
   s.acceptor = std::thread([&s] {
     while (!s.stopping) {
-      pollfd waiting{s.listenFd, POLLIN, 0};
+      pollfd waiting{s.listenFd.get(), POLLIN, 0};
       if (poll(&waiting, 1, 50) <= 0) continue;
-      const int fd = accept(s.listenFd, nullptr, nullptr);
-      if (fd < 0) continue;
+      UniqueFd accepted(accept(s.listenFd.get(), nullptr, nullptr));
+      if (!accepted) continue;
+      const int fd = accepted.get();
       std::lock_guard lock(s.mutex);
-      s.openFds.push_back(fd);
+      s.openFds.push_back(std::move(accepted));  // closed by Stop, after its thread ended
       s.connections.emplace_back([&s, fd] { s.Serve(fd); });
     }
   });
@@ -225,7 +168,7 @@ void RawServer::State::Serve(int fd) {
 
 void RawServer::Stop() {
   State& s = *state_;
-  if (s.listenFd < 0) return;
+  if (!s.listenFd) return;
   {
     std::lock_guard lock(s.mutex);
     s.stopping = true;
@@ -235,14 +178,12 @@ void RawServer::Stop() {
   std::vector<std::thread> connections;
   {
     std::lock_guard lock(s.mutex);
-    for (int fd : s.openFds) shutdown(fd, SHUT_RDWR);
+    for (const UniqueFd& fd : s.openFds) shutdown(fd.get(), SHUT_RDWR);
     connections.swap(s.connections);
   }
   for (std::thread& connection : connections) connection.join();
-  for (int fd : s.openFds) close(fd);
   s.openFds.clear();
-  close(s.listenFd);
-  s.listenFd = -1;
+  s.listenFd.reset();
 }
 
 int RawServer::Port() const { return state_->port; }

@@ -1,6 +1,7 @@
 // Small loopback servers for the libcurl tests: a raw HTTP(S) server that answers
 // each request with exactly the bytes a handler gives (so a test sees the request
-// as received and controls every byte of the answer), and throw-away certificates.
+// as received and controls every byte of the answer). Certificates come from
+// tools/support/throwaway_cert.h.
 #pragma once
 
 #include <functional>
@@ -8,14 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace zemlaro {
+#include "tools/support/throwaway_cert.h"
 
-struct TestCertificate {
-  std::string certPem;  // self-signed, for 127.0.0.1 and localhost; its own CA
-  std::string keyPem;
-  std::string hashName;  // the name it takes in a hashed certificate directory
-};
-TestCertificate MakeTestCertificate(const std::string& commonName);
+namespace zemlaro {
 
 struct RawReply {
   std::string bytes;      // sent as they stand, then the connection is closed
@@ -26,7 +22,9 @@ using RawHandler = std::function<RawReply(const std::string& request)>;
 
 class RawServer {
  public:
-  explicit RawServer(RawHandler handler, const TestCertificate* tls = nullptr);
+  // With `tls`, it speaks HTTPS with that certificate; Start fails when the certificate
+  // cannot be set up.
+  explicit RawServer(RawHandler handler, const ThrowawayCertificate* tls = nullptr);
   ~RawServer();
   RawServer(const RawServer&) = delete;
   RawServer& operator=(const RawServer&) = delete;

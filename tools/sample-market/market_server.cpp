@@ -5,11 +5,6 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rand.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -32,6 +27,8 @@
 #include <thread>
 
 #include "tools/sample-market/market_api.h"
+#include "tools/support/throwaway_cert.h"
+#include "tools/support/unique_fd.h"
 
 namespace zemlaro::market {
 namespace {
@@ -56,32 +53,6 @@ constexpr auto kResetPause = std::chrono::milliseconds(100);
 // The HTTP library does not hand the connection's socket to handlers, so it is found by its
 // addresses among the process's descriptors. Each match is a duplicate, so a descriptor that
 // the library closes meanwhile cannot be mistaken for another one.
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~UniqueFd() { Close(); }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
-};
 
 int PortOf(const sockaddr_storage& a) {
   if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
@@ -190,87 +161,19 @@ class ThreadPerConnection : public httplib::TaskQueue {
 // ---------------------------------------------------------------------------------------------
 // Throw-away certificate
 
-struct KeyFree {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct CertFree {
-  void operator()(X509* p) const { X509_free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
-using CertPtr = std::unique_ptr<X509, CertFree>;
-
-bool AddExtension(X509* cert, int nid, const char* value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* ext = X509V3_EXT_nconf_nid(nullptr, &ctx, nid, value);
-  if (!ext) return false;
-  const bool ok = X509_add_ext(cert, ext, -1) == 1;
-  X509_EXTENSION_free(ext);
-  return ok;
-}
-
-// A self-signed certificate for 127.0.0.1 that is its own CA, so that a client can trust it
-// by naming it as its CA file.
-bool MakeCertificate(KeyPtr& key, CertPtr& cert) {
-  key.reset(EVP_EC_gen("P-256"));
-  cert.reset(X509_new());
-  if (!key || !cert) return false;
-  X509* c = cert.get();
-  unsigned char serial[16];
-  if (RAND_bytes(serial, sizeof serial) != 1) return false;
-  serial[0] &= 0x7F;  // keep it positive
-  BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
-  const bool serialOk = bn && BN_to_ASN1_INTEGER(bn, X509_get_serialNumber(c)) != nullptr;
-  BN_free(bn);
-  if (!serialOk) return false;
-  X509_NAME* name = X509_get_subject_name(c);
-  const auto text = [](const char* s) { return reinterpret_cast<const unsigned char*>(s); };
-  if (X509_set_version(c, 2) != 1 || !X509_gmtime_adj(X509_getm_notBefore(c), -3600) ||
-      !X509_gmtime_adj(X509_getm_notAfter(c), 30L * 24 * 3600) ||
-      X509_set_pubkey(c, key.get()) != 1 ||
-      X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, text("Zemlaro sample market"), -1, -1,
-                                 0) != 1 ||
-      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, text("127.0.0.1"), -1, -1, 0) != 1 ||
-      X509_set_issuer_name(c, name) != 1) {
-    return false;
-  }
-  if (!AddExtension(c, NID_basic_constraints, "critical,CA:TRUE") ||
-      !AddExtension(c, NID_key_usage, "critical,digitalSignature,keyCertSign") ||
-      !AddExtension(c, NID_ext_key_usage, "serverAuth") ||
-      !AddExtension(c, NID_subject_key_identifier, "hash") ||
-      !AddExtension(c, NID_authority_key_identifier, "keyid:always") ||
-      !AddExtension(c, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")) {
-    return false;
-  }
-  return X509_sign(c, key.get(), EVP_sha256()) > 0;
-}
-
-std::string CertificatePem(X509* cert) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  if (!bio) return {};
-  std::string pem;
-  if (PEM_write_bio_X509(bio, cert) == 1) {
-    char* data = nullptr;
-    const long n = BIO_get_mem_data(bio, &data);
-    if (n > 0) pem.assign(data, static_cast<size_t>(n));
-  }
-  BIO_free(bio);
-  return pem;
-}
-
 // Writes `content` to a fresh file in the temporary folder; the path, or empty on failure.
 std::string WriteTempFile(const std::string& content) {
   const char* tmp = std::getenv("TMPDIR");
   std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/zemlaro-market-XXXXXX.pem";
-  const int fd = ::mkstemps(path.data(), 4);
-  if (fd < 0) return {};
+  UniqueFd fd(::mkstemps(path.data(), 4));
+  if (!fd) return {};
   size_t done = 0;
   while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  ::close(fd);
+  fd.reset();
   if (done != content.size()) {
     ::unlink(path.c_str());
     return {};
@@ -777,10 +680,11 @@ bool SampleMarket::Start() {
   st.started = true;
 
   if (st.options.tls) {
-    KeyPtr key;
-    CertPtr cert;
-    if (!MakeCertificate(key, cert)) return false;
-    st.caFile = WriteTempFile(CertificatePem(cert.get()));
+    const ThrowawayCertificate made = MakeThrowawayCertificate("127.0.0.1");
+    const KeyPtr key = ReadKeyPem(made.keyPem);
+    const CertPtr cert = ReadCertificatePem(made.certPem);
+    if (!made.ok() || !key || !cert) return false;
+    st.caFile = WriteTempFile(made.certPem);
     if (st.caFile.empty()) return false;
     // The server context takes its own references to both.
     st.server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
