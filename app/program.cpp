@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -71,8 +73,20 @@ bool StoreWritable() {
 }
 
 void PrepareApplication() {
-  // Qt WebEngine shares OpenGL contexts with the windows; this must be set before
-  // the application object exists, even though the first browser comes much later.
+  // Linked in for the browser windows, Qt WebEngine makes a shared OpenGL context as
+  // the application starts, and making it loads the GL driver (Mesa, and LLVM with
+  // it): tens of megabytes mapped and relocated before the main window shows, for
+  // browsers that may never open. No window of the program needs OpenGL, so the
+  // platform gets no GL integration (that context then fails at once, loading
+  // nothing), and the browsers' Qt Quick scene draws in software, with Chromium
+  // compositing in software too. The two go together: a browser on X11 with no GL
+  // integration and a GL scene crashes as it opens. A value set in the environment
+  // is kept.
+  if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION")) qputenv("QT_XCB_GL_INTEGRATION", "none");
+  if (!qEnvironmentVariableIsSet("QT_QPA_OFFSCREEN_NO_GLX"))
+    qputenv("QT_QPA_OFFSCREEN_NO_GLX", "1");
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+  // Qt WebEngine asks for shared contexts before the application object exists.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
