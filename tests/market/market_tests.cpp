@@ -14,6 +14,7 @@
 
 #include "tools/sample-market/market_api.h"
 #include "tools/sample-market/market_server.h"
+#include "tools/support/escape.h"
 
 namespace zemlaro::market {
 namespace {
@@ -334,12 +335,6 @@ std::string Unmarked(std::string title) {
     for (size_t at; (at = title.find(mark)) != std::string::npos;) title.erase(at, mark.size());
   }
   return title;
-}
-
-std::string HtmlEscaped(std::string s) {
-  for (size_t at = 0; (at = s.find('&', at)) != std::string::npos; at += 5)
-    s.replace(at, 1, "&amp;");
-  return s;
 }
 
 std::string StringOr(const Json& object, const char* key) {

@@ -4,6 +4,7 @@
 
 #include "text/codepage.h"
 #include "tools/cli/utf8.h"
+#include "tools/support/escape.h"
 
 namespace zemlaro::cli {
 namespace {
@@ -38,20 +39,7 @@ std::string CsvField(std::string_view value) {
 
 std::string JsonString(std::string_view value) {
   std::string out = "\"";
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"') {
-      out += "\\\"";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
+  out += JsonEscaped(value);
   out += '"';
   return out;
 }

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "tools/support/escape.h"
+
 namespace zemlaro::market {
 namespace {
 
@@ -65,47 +67,6 @@ uint64_t ItemIdNumber(const std::string& keyword, int page, int index) {
          static_cast<uint64_t>(index) % 100'000;
 }
 
-std::string JsonEscape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() + 8);
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string HtmlEscape(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string Price(uint64_t r) {
   const uint64_t cents = 990 + r % 99000;
   return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
@@ -134,21 +95,21 @@ std::string ListingJson(const SampleListing& l, const std::string& keyword, int 
   j += R"({"i2iTags":{"samestyle":{"url":""},"similar":{"url":""}},"p4pTags":[],"nid":")";
   j += l.itemId;
   j += R"(","category":")" + std::to_string(50'000'000 + r % 9'000'000);
-  const std::string title = JsonEscape(l.title);
+  const std::string title = JsonEscaped(l.title);
   j += R"(","pid":"","title":")";
   j += title;
   j += R"(","raw_title":")";
   j += title;
   j += R"(","pic_url":"//img.market.test/i4/TB1)" + picId + R"(.jpg","detail_url":"//)";
   j += host + "/item.htm?id=" + l.itemId;
-  if (!l.price.empty()) j += R"(","view_price":")" + JsonEscape(l.price);
+  if (!l.price.empty()) j += R"(","view_price":")" + JsonEscaped(l.price);
   j += R"(","view_fee":")" + std::string((r >> 8) % 3 == 0 ? "10.00" : "0.00");
-  if (!l.location.empty()) j += R"(","item_loc":")" + JsonEscape(l.location);
-  if (!l.sales.empty()) j += R"(","view_sales":")" + JsonEscape(l.sales);
+  if (!l.location.empty()) j += R"(","item_loc":")" + JsonEscaped(l.location);
+  if (!l.sales.empty()) j += R"(","view_sales":")" + JsonEscaped(l.sales);
   j += R"(","comment_count":")" + std::to_string((r >> 24) % 3000);
   j += R"(","user_id":")" + userId;
   j += R"(","nick":")";
-  j += JsonEscape(l.sellerNick);
+  j += JsonEscaped(l.sellerNick);
   j += R"(","shopcard":{"levelClasses":[],"isTmall":)";
   j += (r >> 28) % 4 == 0 ? "true" : "false";
   j += R"(,"delivery":[482,1,2158],"encryptedUserId":"Uv)" + picId + R"("},"icon":[{"title":")";
@@ -168,7 +129,7 @@ std::string AnswerHead(const SearchQuery& q) {
 namespace {
 
 std::string AnswerTail(const SearchQuery& q, int count) {
-  const std::string kw = JsonEscape(q.keyword);
+  const std::string kw = JsonEscaped(q.keyword);
   return R"(],"recommendAuctions":[],"isSameStyleView":false,"sellers":[],"query":")" + kw +
          R"("}},"pager":{"status":"show","data":{"pageSize":44,"totalPage":100,"currentPage":)" +
          std::to_string(q.page) + R"(,"totalCount":)" + std::to_string(count == 0 ? 0 : 4400) +
@@ -222,7 +183,7 @@ std::string LoginPageHtml() {
 }
 
 std::string ItemPageHtml(const std::string& id) {
-  const std::string safe = HtmlEscape(id);
+  const std::string safe = HtmlEscaped(id);
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>宝贝详情 " + safe +
          "</title></head>\n<body><h1>宝贝 " + safe + "</h1><p>item id=" + safe +
          "</p></body></html>\n";
@@ -249,7 +210,7 @@ std::string SignInPageHtml(const std::string& redirectUrl) {
          kLoginPath +
          "\" method=\"post\">\n"
          "<input type=\"hidden\" id=\"redirectURL\" name=\"redirectURL\" value=\"" +
-         HtmlEscape(redirectUrl) +
+         HtmlEscaped(redirectUrl) +
          "\">\n"
          "<label for=\"username\">会员名</label>"
          "<input type=\"text\" id=\"username\" name=\"username\" autocomplete=\"username\">\n"
@@ -267,16 +228,16 @@ std::string PunishPageHtml(const std::string& x5secData, const std::string& redi
          kPunishPath +
          "\" method=\"post\">\n"
          "<input type=\"hidden\" id=\"x5secdata\" name=\"x5secdata\" value=\"" +
-         HtmlEscape(x5secData) +
+         HtmlEscaped(x5secData) +
          "\">\n"
          "<input type=\"hidden\" id=\"redirectURL\" name=\"redirectURL\" value=\"" +
-         HtmlEscape(redirectUrl) +
+         HtmlEscaped(redirectUrl) +
          "\">\n"
          "<button type=\"submit\" id=\"verify-submit\">点击验证</button>\n</form></body></html>\n";
 }
 
 std::string VerificationAnswer(const std::string& url) {
-  return R"({"rgv587_flag":"sm","url":")" + JsonEscape(url) + R"("})";
+  return R"({"rgv587_flag":"sm","url":")" + JsonEscaped(url) + R"("})";
 }
 
 // ---------------------------------------------------------------------------------------------
