@@ -33,9 +33,10 @@ namespace {
 
 thread_local bool tWindowThread = false;
 
-// Guards the stop flag, the worker count and the state of every queued step.
-std::mutex gMutex;
-std::condition_variable gChanged;
+// Guards the stop flag, the worker count and the state of every queued step. Never
+// destroyed: a detached worker may still be leaving while the program exits.
+std::mutex& gMutex = *new std::mutex;
+std::condition_variable& gChanged = *new std::condition_variable;
 std::atomic<bool> gStopping{false};
 int gWorkers = 0;
 
@@ -300,10 +301,9 @@ void StartThread(std::function<void()> routine) {
   std::thread([routine = std::move(routine)]() mutable {
     routine();
     routine = nullptr;  // what it holds goes before the count says the worker left
-    {
-      std::lock_guard lock(gMutex);
-      --gWorkers;
-    }
+    // Told under the lock: once a waiter sees the count at zero this worker has done.
+    std::lock_guard lock(gMutex);
+    --gWorkers;
     gChanged.notify_all();
   }).detach();
 }
