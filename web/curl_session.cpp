@@ -13,6 +13,7 @@
 
 #include "web/curl_handles.h"
 #include "web/curl_share.h"
+#include "web/large_buffer.h"
 
 namespace zemlaro {
 
@@ -160,8 +161,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
             CURLE_OK &&
         announced > 0) {
       const auto length = static_cast<std::uint64_t>(announced);
-      transfer->body.reserve(length < transfer->maxBodyBytes ? static_cast<std::size_t>(length)
-                                                             : transfer->maxBodyBytes);
+      ReserveLarge(transfer->body, length < transfer->maxBodyBytes
+                                       ? static_cast<std::size_t>(length)
+                                       : transfer->maxBodyBytes);
     }
   }
   transfer->body.insert(transfer->body.end(), data, data + length);
@@ -209,6 +211,8 @@ struct HandleState {
   bool succeeded = false;
   Bytes body;
   std::size_t readAt = 0;
+  // How much of the body read so far went back to the system (ReleaseRead).
+  std::size_t released = 0;
   Text rawHeaders;
   Text finalUrl;
 };
@@ -276,6 +280,7 @@ class CurlSession final : public InternetSession {
     stored.succeeded = outcome.ok;
     stored.body = std::move(outcome.body);
     stored.readAt = 0;
+    stored.released = 0;
     stored.rawHeaders = std::move(outcome.rawHeaders);
     stored.finalUrl = std::move(outcome.finalUrl);
     return outcome.ok;
@@ -292,6 +297,9 @@ class CurlSession final : public InternetSession {
         std::min(state.body.size() - state.readAt, static_cast<std::size_t>(size));
     if (count > 0) std::memcpy(buffer, state.body.data() + state.readAt, count);
     state.readAt += count;
+    // What is read is never read again: a large body is not held twice while it is
+    // copied out.
+    ReleaseRead(state.body, state.readAt, state.released);
     read = static_cast<int>(count);
     return true;
   }

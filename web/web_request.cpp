@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "web/large_buffer.h"
 #include "web/url.h"
 
 namespace zemlaro {
@@ -54,7 +55,7 @@ Bytes ReadBody(InternetSession& session, SessionHandle request) {
   const std::size_t limit = session.MaxBodyBytes();
   // Room for what the session says is waiting, so that a large body is not moved
   // again and again as it grows.
-  body.reserve(std::min(session.QueryDataAvailable(request), limit));
+  ReserveLarge(body, std::min(session.QueryDataAvailable(request), limit));
   for (;;) {
     int n = 0;
     session.Read(request, buffer.data(), kReadChunk, n);

@@ -36,7 +36,8 @@ constexpr int kRedirectOncePage = 5;
 constexpr int kResetPage = 6;
 constexpr int kDripPage = 7;
 
-constexpr std::size_t kSmallLimit = 1 << 20;
+// Large enough that the session hands a body's pages back while it is read.
+constexpr std::size_t kBodyLimit = 8 << 20;
 
 // `n` bytes that differ from their neighbours, so that a byte out of place shows.
 std::string Pattern(std::size_t n) {
@@ -45,11 +46,11 @@ std::string Pattern(std::size_t n) {
   return bytes;
 }
 
-// Bodies whose Content-Length is right, over kSmallLimit, wrong, huge, or absent.
+// Bodies whose Content-Length is right, over kBodyLimit, wrong, huge, or absent.
 std::string LengthAnswer(const std::string& kind) {
   const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
-  if (kind == "limit") return HttpAnswer("200 OK", "", Pattern(kSmallLimit));
-  if (kind == "over") return HttpAnswer("200 OK", "", Pattern(kSmallLimit + 1));
+  if (kind == "limit") return HttpAnswer("200 OK", "", Pattern(kBodyLimit));
+  if (kind == "over") return HttpAnswer("200 OK", "", Pattern(kBodyLimit + 1));
   if (kind == "short") return head + "Content-Length: 5000\r\n\r\n" + Pattern(10);
   if (kind == "huge") return head + "Content-Length: 1099511627776\r\n\r\n" + Pattern(10);
   if (kind == "chunked") {
@@ -396,9 +397,9 @@ TEST(CurlSession, HungOrHostileServersFailInTime) {
   EXPECT_EQ(session->LastError(), "");
 }
 
-// The body is kept in room its Content-Length asks for (up to the limit); whatever the
-// length says, the body is the bytes that came, the limit holds, and a body that
-// stops short of its length fails.
+// The body is kept in room its Content-Length asks for (up to the limit) and handed
+// back as it is read out in pieces; whatever the length says, the body is the bytes
+// that came, the limit holds, and a body that stops short of its length fails.
 TEST(CurlSession, BodyIsWhatCameWhateverItsLengthSays) {
   struct LengthCase {
     const char* name;
@@ -407,7 +408,7 @@ TEST(CurlSession, BodyIsWhatCameWhateverItsLengthSays) {
     bool fails;
   };
   const LengthCase cases[] = {
-      {"a length of exactly the limit", "limit", Pattern(kSmallLimit), false},
+      {"a length of exactly the limit", "limit", Pattern(kBodyLimit), false},
       {"a length over the limit", "over", "", true},
       {"a length that promises more than comes", "short", "", true},
       {"a length far over the limit that is never sent", "huge", "", true},
@@ -415,7 +416,7 @@ TEST(CurlSession, BodyIsWhatCameWhateverItsLengthSays) {
       {"a length of zero", "empty", "", false},
   };
   CurlSettings settings = TestSettings();
-  settings.maxBodyBytes = kSmallLimit;
+  settings.maxBodyBytes = kBodyLimit;
   auto session = MakeCurlSession(settings);
   for (const LengthCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -425,13 +426,13 @@ TEST(CurlSession, BodyIsWhatCameWhateverItsLengthSays) {
   }
   EXPECT_EQ(session->LastError(), "");
   WebRequest(*session, SiteUrl("/length/over"));
-  EXPECT_EQ(session->LastError(), "body larger than 1 MiB");
+  EXPECT_EQ(session->LastError(), "body larger than 8 MiB");
 }
 
 // What is waiting to be read, as the reads go on; nothing for a request that failed.
 TEST(CurlSession, TellsHowMuchOfTheBodyIsLeftToRead) {
   CurlSettings settings = TestSettings();
-  settings.maxBodyBytes = kSmallLimit;
+  settings.maxBodyBytes = kBodyLimit;
   auto session = MakeCurlSession(settings);
   const SessionHandle internet = session->Open("agent", kAccessDirect, std::nullopt, std::nullopt);
   const SessionHandle connection = session->Connect(internet, "127.0.0.1", servers->site->Port());
@@ -443,7 +444,7 @@ TEST(CurlSession, TellsHowMuchOfTheBodyIsLeftToRead) {
     EXPECT_EQ(sent, std::string(path) == "/length/limit");
     std::uint8_t buffer[1000];
     int read = 0;
-    std::size_t left = sent ? kSmallLimit : 0;
+    std::size_t left = sent ? kBodyLimit : 0;
     EXPECT_EQ(session->QueryDataAvailable(request), left);
     session->Read(request, buffer, sizeof buffer, read);
     left -= static_cast<std::size_t>(read);
