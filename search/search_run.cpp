@@ -32,16 +32,29 @@ int PageCountOf(std::string_view boxText) {
   return static_cast<int>(std::trunc(value));
 }
 
-std::vector<Listing> PageListings(const TextArray& titles, const TextArray& itemIds,
-                                  const TextArray& sellerNicks) {
+namespace {
+
+// PageListings over lists whose texts move into the rows.
+std::vector<Listing> PairListings(std::vector<Text> titles, std::vector<Text> itemIds,
+                                  std::vector<Text> sellerNicks) {
   std::vector<Listing> listings;
-  const int count = CountOf(titles);
-  listings.reserve(static_cast<std::size_t>(count));
-  // Paired by position alone; Item() reads a missing id or nick as empty.
-  for (int j = 1; j <= count; ++j) {
-    listings.push_back({titles.Item(j), itemIds.Item(j), sellerNicks.Item(j), {}, {}, {}});
+  listings.reserve(titles.size());
+  // Paired by position alone; a missing id or nick is empty.
+  auto take = [](std::vector<Text>& list, std::size_t j) {
+    return j < list.size() ? std::move(list[j]) : Text();
+  };
+  for (std::size_t j = 0; j < titles.size(); ++j) {
+    listings.push_back({std::move(titles[j]), take(itemIds, j), take(sellerNicks, j), {}, {}, {}});
   }
   return listings;
+}
+
+}  // namespace
+
+std::vector<Listing> PageListings(const TextArray& titles, const TextArray& itemIds,
+                                  const TextArray& sellerNicks) {
+  return PairListings({titles.begin(), titles.end()}, {itemIds.begin(), itemIds.end()},
+                      {sellerNicks.begin(), sellerNicks.end()});
 }
 
 Text ItemPageAddress(std::string_view itemId, std::string_view itemHost) {
@@ -91,8 +104,9 @@ void RunLegacySearch(SearchView& view, InternetSession& session, const SearchHos
     args.finalAddress = &finalAddress;
     const Bytes answer = WebRequest(session, BuildSearchUrl(keyword, page, hosts.search), args);
     if (view.Stopped()) return;
-    const SearchPage parsed = ParseSearchPage(answer);
-    std::vector<Listing> rows = PageListings(parsed.titles, parsed.itemIds, parsed.sellerNicks);
+    SearchPage parsed = ParseSearchPage(answer);
+    std::vector<Listing> rows = PairListings(parsed.titles.TakeItems(), parsed.itemIds.TakeItems(),
+                                             parsed.sellerNicks.TakeItems());
     if (view.WantsDetails() && !rows.empty()) AddLegacyDetails(answer, rows);
     view.AppendRows(rows);
     PageReport report;

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zemlaro {
@@ -34,6 +35,8 @@ class TextArray {
   const Text& Item(int position) const;
   void Append(Text value) { items_.push_back(std::move(value)); }
   void Clear() { items_.clear(); }
+  // The items, moved out in order; the list is left empty.
+  std::vector<Text> TakeItems() { return std::exchange(items_, {}); }
 
   std::vector<Text>::const_iterator begin() const { return items_.begin(); }
   std::vector<Text>::const_iterator end() const { return items_.end(); }
