@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev \
   qt6-base-dev qt6-webengine-dev libgl-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev \
-  nlohmann-json3-dev libxlsxwriter-dev libminizip-dev fonts-noto-cjk curl xvfb xauth x11-utils strace clang-14 libclang-rt-14-dev
+  nlohmann-json3-dev libxlsxwriter-dev libminizip-dev fonts-noto-cjk curl time xvfb xauth x11-utils strace clang-14 libclang-rt-14-dev
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run demo test test-release test-asan test-tsan test-under-load lint bench fuzz clean
