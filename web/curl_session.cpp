@@ -211,7 +211,7 @@ struct HandleState {
   bool succeeded = false;
   Bytes body;
   std::size_t readAt = 0;
-  // How much of the body read so far went back to the system (ReleaseRead).
+  // How much of the body read so far was handed back to the kernel, by ReleaseRead.
   std::size_t released = 0;
   Text rawHeaders;
   Text finalUrl;
