@@ -10,9 +10,12 @@
 
 namespace zemlaro::hostile {
 
+// Short, but not so short that a huge page of a sanitized build on a busy machine
+// overruns them: a silent page ends after the stall limit, a dripping one after the
+// total limit.
 inline constexpr std::chrono::milliseconds kShortConnectTimeout{2000};
-inline constexpr std::chrono::milliseconds kShortStallTimeout{1000};
-inline constexpr std::chrono::milliseconds kShortTotalTimeout{2000};
+inline constexpr std::chrono::milliseconds kShortStallTimeout{4000};
+inline constexpr std::chrono::milliseconds kShortTotalTimeout{6000};
 
 inline CurlSettings ShortLimits(CurlSettings settings) {
   settings.connectTimeout = kShortConnectTimeout;
