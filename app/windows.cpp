@@ -22,6 +22,7 @@
 #include "app/contact.h"
 #include "app/list_export.h"
 #include "app/list_menu.h"
+#include "app/object_names.h"
 #include "app/run_notice.h"
 #include "app/search_view.h"
 #include "app/settings.h"
@@ -126,27 +127,27 @@ QWidget* CreateMainWindow(const AppConfig& config) {
   QWidget* window = NewWindow("主窗口", "");
   window->setWindowTitle(toolkit::ToQString(MainCaption()));
 
-  QTableView* list = toolkit::CreateReportList(window, U("超级列表框1"),
+  QTableView* list = toolkit::CreateReportList(window, U(kResultList),
                                                {{U(kListHeaderNumber), 50},
                                                 {U(kListHeaderTitle), 200},
                                                 {U(kListHeaderItemId), 100},
                                                 {U(kListHeaderSeller), 100}});
   list->setGeometry(8, 8, 472, 312);
   NewLabel(window, "透明标签1", kKeywordLabel, 488, 8);
-  QLineEdit* keyword = NewEdit(window, "编辑框1", "", 488, 35);
+  QLineEdit* keyword = NewEdit(window, kKeywordBox, "", 488, 35);
   NewLabel(window, "透明标签2", kPageCountLabel, 488, 80);
-  QLineEdit* pageCount = NewEdit(window, "编辑框2", kPageCountInitial, 488, 107);
-  QPushButton* find = NewButton(window, "按钮1", kFindCaption, 482, 152, 120);
+  QLineEdit* pageCount = NewEdit(window, kPageCountBox, kPageCountInitial, 488, 107);
+  QPushButton* find = NewButton(window, kFindButton, kFindCaption, 482, 152, 120);
   NewLabel(window, "透明标签3", kSellerLabel, 488, 201);
-  QLineEdit* seller = NewEdit(window, "编辑框3", "", 488, 228);
-  QPushButton* filter = NewButton(window, "按钮2", kFindCaption, 482, 272, 120);
+  QLineEdit* seller = NewEdit(window, kSellerBox, "", 488, 228);
+  QPushButton* filter = NewButton(window, kFilterButton, kFindCaption, 482, 272, 120);
 
-  QGroupBox* others = NewGroup(window, "分组框1", kOthersTitle, 8, 324, 592, 148);
-  QPushButton* chat = NewButton(others, "按钮3", kChatCaption, 8, 20, 104);
-  QPushButton* group = NewButton(others, "按钮4", kGroupCaption, 120, 20, 104);
-  QPushButton* feedback = NewButton(others, "按钮5", kFeedbackCaption, 232, 20, 104);
-  QPushButton* sponsor = NewButton(others, "按钮6", kSponsorCaption, 345, 20, 104);
-  auto* instructions = Place(new QPlainTextEdit(others), "编辑框4", 8, 76, 576, 64);
+  QGroupBox* others = NewGroup(window, kOthersGroup, kOthersTitle, 8, 324, 592, 148);
+  QPushButton* chat = NewButton(others, kChatButton, kChatCaption, 8, 20, 104);
+  QPushButton* group = NewButton(others, kGroupJoinButton, kGroupCaption, 120, 20, 104);
+  QPushButton* feedback = NewButton(others, kFeedbackButton, kFeedbackCaption, 232, 20, 104);
+  QPushButton* sponsor = NewButton(others, kSponsorButton, kSponsorCaption, 345, 20, 104);
+  auto* instructions = Place(new QPlainTextEdit(others), kInstructionsBox, 8, 76, 576, 64);
   instructions->setReadOnly(true);
   instructions->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   instructions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -265,8 +266,8 @@ void AddPicture(QWidget* window, const char* groupName, const char* title, int l
 
 QWidget* CreateSponsorWindow() {
   QWidget* window = NewWindow("赞助窗口", kSponsorWindowCaption);
-  AddPicture(window, "分组框1", kWeChatPayTitle, 8, "图片框1", kWeChatPayResource);
-  AddPicture(window, "分组框2", kAlipayTitle, 360, "图片框2", kAlipayResource);
+  AddPicture(window, kWeChatPayGroup, kWeChatPayTitle, 8, kWeChatPayPicture, kWeChatPayResource);
+  AddPicture(window, kAlipayGroup, kAlipayTitle, 360, kAlipayPicture, kAlipayResource);
   return window;
 }
 

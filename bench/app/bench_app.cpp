@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
@@ -71,11 +72,11 @@ int main(int argc, char** argv) {
   config.cookieStorePath.clear();
   const toolkit::WindowLayout layout = app::MainWindowLayout(config);
   QWidget* window = toolkit::LoadWindow(layout).data();
-  auto* list = window->findChild<QTableView*>(U("超级列表框1"));
+  auto* list = window->findChild<QTableView*>(U(app::kResultList));
   QAbstractItemModel* model = list->model();
-  window->findChild<QLineEdit*>(U("编辑框1"))->setText(U("连衣裙"));
-  window->findChild<QLineEdit*>(U("编辑框2"))->setText(U("1"));
-  auto* find = window->findChild<QPushButton*>(U("按钮1"));
+  window->findChild<QLineEdit*>(U(app::kKeywordBox))->setText(U("连衣裙"));
+  window->findChild<QLineEdit*>(U(app::kPageCountBox))->setText(U("1"));
+  auto* find = window->findChild<QPushButton*>(U(app::kFindButton));
   const QString startCaption = window->windowTitle();
 
   QElapsedTimer clock;
@@ -140,8 +141,8 @@ int main(int argc, char** argv) {
   // The seller filter runs on the window thread: its time, and the relayout and
   // repaint after it, stall the event loop. Once over the market's rows (most go),
   // then over rows of which every other one goes.
-  auto* sellerBox = window->findChild<QLineEdit*>(U("编辑框3"));
-  auto* filterButton = window->findChild<QPushButton*>(U("按钮2"));
+  auto* sellerBox = window->findChild<QLineEdit*>(U(app::kSellerBox));
+  auto* filterButton = window->findChild<QPushButton*>(U(app::kFilterButton));
   struct FilterRun {
     double filterMs = 0;
     double longestGapMs = 0;

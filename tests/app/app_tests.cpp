@@ -29,6 +29,7 @@
 #include "app/constants.h"
 #include "app/contact.h"
 #include "app/delay.h"
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
@@ -57,7 +58,7 @@ QString Progress(int page) { return U("正在获取宝贝数据 第%1页···")
 QString StartCaption() { return U("Zemlaro   QQ：") + U(kAuthorQQ); }
 
 QAbstractItemModel* ModelOf(QWidget* window) {
-  auto* list = Child<QTableView>(window, "超级列表框1");
+  auto* list = Child<QTableView>(window, kResultList);
   return list ? list->model() : nullptr;
 }
 
@@ -502,25 +503,25 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QRect>("place");
     QTest::addColumn<QString>("text");
-    const QString window = U("主窗口"), group = U("分组框1");
+    const QString window = U("主窗口"), group = U(kOthersGroup);
     auto row = [](const char* name, const QString& parent, QRect place, const char* text) {
       QTest::newRow(name) << U(name) << parent << place << U(text);
     };
-    row("超级列表框1", window, QRect(8, 8, 472, 312), "");
+    row(kResultList, window, QRect(8, 8, 472, 312), "");
     row("透明标签1", window, QRect(488, 8, 112, 32), "搜索关键词：");
-    row("编辑框1", window, QRect(488, 35, 112, 40), "");
+    row(kKeywordBox, window, QRect(488, 35, 112, 40), "");
     row("透明标签2", window, QRect(488, 80, 112, 32), "查询页数：");
-    row("编辑框2", window, QRect(488, 107, 112, 40), "10");
-    row("按钮1", window, QRect(482, 152, 120, 48), "查找");
+    row(kPageCountBox, window, QRect(488, 107, 112, 40), "10");
+    row(kFindButton, window, QRect(482, 152, 120, 48), "查找");
     row("透明标签3", window, QRect(488, 201, 112, 32), "模糊匹配关键词：");
-    row("编辑框3", window, QRect(488, 228, 112, 40), "");
-    row("按钮2", window, QRect(482, 272, 120, 48), "查找");
-    row("分组框1", window, QRect(8, 324, 592, 148), "其余：");
-    row("按钮3", group, QRect(8, 20, 104, 48), "加作者QQ");
-    row("按钮4", group, QRect(120, 20, 104, 48), "加软件更新QQ群");
-    row("按钮5", group, QRect(232, 20, 104, 48), "问题反馈");
-    row("按钮6", group, QRect(345, 20, 104, 48), "赞助支持作者");
-    row("编辑框4", group, QRect(8, 76, 576, 64),
+    row(kSellerBox, window, QRect(488, 228, 112, 40), "");
+    row(kFilterButton, window, QRect(482, 272, 120, 48), "查找");
+    row(kOthersGroup, window, QRect(8, 324, 592, 148), "其余：");
+    row(kChatButton, group, QRect(8, 20, 104, 48), "加作者QQ");
+    row(kGroupJoinButton, group, QRect(120, 20, 104, 48), "加软件更新QQ群");
+    row(kFeedbackButton, group, QRect(232, 20, 104, 48), "问题反馈");
+    row(kSponsorButton, group, QRect(345, 20, 104, 48), "赞助支持作者");
+    row(kInstructionsBox, group, QRect(8, 76, 576, 64),
         "使用说明：先设置好你要搜索的关键词，然后查询页数设置，点击查找，查找完毕后，输入你要查询"
         "商家名！比如这个商家名为：发个哈哈几个   那么你只需要输入：发个  就行了。软件自动模糊匹配"
         "查找！\n\n双击列表框即可自动打开宝贝链接");
@@ -565,7 +566,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QVERIFY(!(flags & Qt::WindowStaysOnTopHint));
 
-    auto* list = Child<QTableView>(window, "超级列表框1");
+    auto* list = Child<QTableView>(window, kResultList);
     const QStringList headers{U("序号"), U("宝贝标题"), U("宝贝ID"), U("商家名")};
     const QList<int> widths{50, 200, 100, 100};
     QCOMPARE(list->model()->columnCount(), 4);
@@ -592,7 +593,8 @@ class MainWindowTest : public QObject {
 
   void escapeClosesFromAnyControl_data() {
     QTest::addColumn<QString>("control");
-    for (const char* name : {"超级列表框1", "编辑框1", "编辑框4", "按钮1", "按钮5"}) {
+    for (const char* name :
+         {kResultList, kKeywordBox, kInstructionsBox, kFindButton, kFeedbackButton}) {
       QTest::newRow(name) << U(name);
     }
   }
@@ -611,7 +613,7 @@ class MainWindowTest : public QObject {
     QWidget* window = Load();
     QVERIFY(QTest::qWaitForWindowActive(window));
     const auto requests = market_.Requests().size();
-    for (const char* name : {"编辑框1", "按钮1", "按钮2"}) {
+    for (const char* name : {kKeywordBox, kFindButton, kFilterButton}) {
       QWidget* control = Child(window, name);
       control->setFocus();
       QTest::keyClick(control, Qt::Key_Return);
@@ -627,13 +629,13 @@ class MainWindowTest : public QObject {
 
   void searchFillsNumberedRowsWithProgressCaptions() {
     QWidget* window = Load();
-    SetText(window, "编辑框1", U("连衣裙"));
-    SetText(window, "编辑框2", U("3"));
+    SetText(window, kKeywordBox, U("连衣裙"));
+    SetText(window, kPageCountBox, U("3"));
     QStringList captions;
     connect(window, &QWidget::windowTitleChanged, this,
             [&](const QString& title) { captions << title; });
     const auto requests = market_.Requests().size();
-    Click(window, "按钮1");
+    Click(window, kFindButton);
     QTRY_COMPARE_WITH_TIMEOUT(captions.size(), 4, 15000);
     QCOMPARE(captions, QStringList({Progress(1), Progress(2), Progress(3), StartCaption()}));
     QCOMPARE(market_.Requests().size(), requests + 3);
@@ -647,13 +649,13 @@ class MainWindowTest : public QObject {
       QCOMPARE(Cell(window, row, 3), U(listing.sellerNick.c_str()));
     }
     // Cells come back in code page 936.
-    const toolkit::List list = Child<QTableView>(window, "超级列表框1");
+    const toolkit::List list = Child<QTableView>(window, kResultList);
     QCOMPARE(toolkit::ListCellText(list, 50, 3),
              Utf8ToGbk(market::ListingAt("连衣裙", 2, 6).sellerNick));
 
     // A second search starts from an empty list.
-    SetText(window, "编辑框2", U("1"));
-    Click(window, "按钮1");
+    SetText(window, kPageCountBox, U("1"));
+    Click(window, kFindButton);
     QTRY_COMPARE_WITH_TIMEOUT(captions.size(), 6, 15000);
     QCOMPARE(ModelOf(window)->rowCount(), 44);
     QCOMPARE(Cell(window, 0, 0), U("1"));
@@ -670,8 +672,8 @@ class MainWindowTest : public QObject {
     QWidget* window = Load();
     QVERIFY(SearchAndWait(window, U("手机"), 2));
     QCOMPARE(ModelOf(window)->rowCount(), 88);
-    SetText(window, "编辑框3", fragment);
-    Click(window, "按钮2");
+    SetText(window, kSellerBox, fragment);
+    Click(window, kFilterButton);
 
     QList<int> expected;  // the row numbers of the listings whose nick holds the fragment
     for (int row = 0; row < 88; ++row) {
@@ -684,15 +686,15 @@ class MainWindowTest : public QObject {
       QCOMPARE(Cell(window, row, 0).toInt(), expected[row]);  // numbers are kept
       QVERIFY(Cell(window, row, 3).contains(fragment));
     }
-    Click(window, "按钮2");  // again: nothing changes
+    Click(window, kFilterButton);  // again: nothing changes
     QCOMPARE(model->rowCount(), expected.size());
   }
 
   void filterDuringASearchKeepsEveryRowWhole() {
     QWidget* window = Load();
-    SetText(window, "编辑框1", U("耳机"));
-    SetText(window, "编辑框2", U("8"));
-    SetText(window, "编辑框3", U("小店"));
+    SetText(window, kKeywordBox, U("耳机"));
+    SetText(window, kPageCountBox, U("8"));
+    SetText(window, kSellerBox, U("小店"));
     QMap<QString, market::SampleListing> byId;
     for (int page = 1; page <= 8; ++page) {
       for (int i = 0; i < 44; ++i) {
@@ -704,8 +706,8 @@ class MainWindowTest : public QObject {
     // appends pages; 按钮2 would refuse during the run.
     auto state = std::make_shared<MainWindowState>();
     WindowSearchView view(
-        {window, Child<QTableView>(window, "超级列表框1"), Child(window, "编辑框1"),
-         Child(window, "编辑框2"), Child(window, "编辑框3")},
+        {window, Child<QTableView>(window, kResultList), Child(window, kKeywordBox),
+         Child(window, kPageCountBox), Child(window, kSellerBox)},
         state);
     int filterRuns = 0;
     QTimer filterTimer;
@@ -734,19 +736,19 @@ class MainWindowTest : public QObject {
   void findButtonsWaitWhileASearchRunsAndClosingStopsIt() {
     market_.SetPageMode(2, market::Mode::Silent);
     QPointer<QWidget> window = Load();
-    SetText(window, "编辑框1", U("台灯"));
-    SetText(window, "编辑框2", U("3"));
-    SetText(window, "编辑框3", U("no seller has this"));
+    SetText(window, kKeywordBox, U("台灯"));
+    SetText(window, kPageCountBox, U("3"));
+    SetText(window, kSellerBox, U("no seller has this"));
     const std::size_t before = market_.Requests().size();
-    Click(window, "按钮1");
+    Click(window, kFindButton);
     QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), Progress(2), 15000);
     QCOMPARE(ModelOf(window)->rowCount(), 44);
     // The caption changes before the request for page 2 goes out: the count is read
     // once the market has the request.
     QTRY_VERIFY_WITH_TIMEOUT(RequestedPage(market_, 2, before), 15000);
     const auto requests = market_.Requests().size();
-    Click(window, "按钮2");
-    Click(window, "按钮1");
+    Click(window, kFilterButton);
+    Click(window, kFindButton);
     QTest::qWait(300);  // nothing may happen within this interval
     QCOMPARE(ModelOf(window)->rowCount(), 44);
     QCOMPARE(market_.Requests().size(), requests);
@@ -764,7 +766,7 @@ class MainWindowTest : public QObject {
 
   void doubleClickOpensTheItemPage() {
     QWidget* window = Load();
-    auto* list = Child<QTableView>(window, "超级列表框1");
+    auto* list = Child<QTableView>(window, kResultList);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(100, 100));
     QTRY_COMPARE(catcher_.urls.size(), 1);  // no row selected: the id is empty
     QCOMPARE(catcher_.urls[0], QUrl(U("https://item.taobao.com/item.htm?id=")));
@@ -780,7 +782,7 @@ class MainWindowTest : public QObject {
 
   void chatButtonOpensTheQQAddress() {
     QWidget* window = Load();
-    Click(window, "按钮3");
+    Click(window, kChatButton);
     QTRY_COMPARE(catcher_.urls.size(), 1);
     QCOMPARE(catcher_.urls[0],
              QUrl(U("tencent://message/?uin=") + U(kAuthorQQ) + U("&Site=&menu=yes")));
@@ -790,22 +792,22 @@ class MainWindowTest : public QObject {
 
   void sponsorWindowDrawsBothPicturesScaledAndCentred() {
     QWidget* window = Load();
-    Click(window, "按钮6");
+    Click(window, kSponsorButton);
     QPointer<QWidget> sponsor = toolkit::LoadedWindow(SponsorWindow()).data();
     QVERIFY(sponsor && sponsor->isVisible());
     QCOMPARE(sponsor->windowTitle(), U("支持作者开发！不论多少，都是心意！"));
     QCOMPARE(sponsor->frameGeometry().size(), QSize(712, 436));
-    QCOMPARE(Child<QGroupBox>(sponsor, "分组框1")->title(), U("微信支付"));
-    QCOMPARE(Child<QGroupBox>(sponsor, "分组框2")->geometry(), QRect(360, 8, 336, 392));
-    auto* wechat = Child<QLabel>(sponsor, "图片框1");
-    auto* alipay = Child<QLabel>(sponsor, "图片框2");
+    QCOMPARE(Child<QGroupBox>(sponsor, kWeChatPayGroup)->title(), U("微信支付"));
+    QCOMPARE(Child<QGroupBox>(sponsor, kAlipayGroup)->geometry(), QRect(360, 8, 336, 392));
+    auto* wechat = Child<QLabel>(sponsor, kWeChatPayPicture);
+    auto* alipay = Child<QLabel>(sponsor, kAlipayPicture);
     QCOMPARE(wechat->geometry(), QRect(8, 24, 320, 360));
     QCOMPARE(DrawnArea(wechat), QRect((320 - 265) / 2, 0, 265, 360));
     QCOMPARE(DrawnArea(alipay), QRect((320 - 240) / 2, 0, 240, 360));
 
     // Again: the same window comes forward; a minimised one is restored.
     sponsor->showMinimized();
-    Click(window, "按钮6");
+    Click(window, kSponsorButton);
     QCOMPARE(toolkit::LoadedWindow(SponsorWindow()).data(), sponsor.data());
     QTRY_VERIFY(!sponsor->isMinimized());
     QCOMPARE(toolkit::LoadedWindowCount(), 2);
@@ -813,7 +815,7 @@ class MainWindowTest : public QObject {
 
   void companionWindowKeepsTheProgramRunning() {
     QPointer<QWidget> window = Load();
-    Click(window, "按钮6");
+    Click(window, kSponsorButton);
     QPointer<QWidget> sponsor = toolkit::LoadedWindow(SponsorWindow()).data();
     window->close();
     QTRY_VERIFY(window.isNull());
@@ -831,7 +833,7 @@ class MainWindowTest : public QObject {
         "Qt WebEngine's threads are not instrumented; the browser windows run in the other builds");
 #endif
     QWidget* window = Load();
-    Click(window, "按钮5");
+    Click(window, kFeedbackButton);
     QPointer<QWidget> feedback = toolkit::LoadedWindow(FeedbackWindow()).data();
     QVERIFY(feedback && feedback->isVisible());
     QCOMPARE(feedback->windowTitle(), U("问题反馈  请把软件问题描述清楚！！！"));
@@ -847,7 +849,7 @@ class MainWindowTest : public QObject {
     QSignalSpy started(browser, &QWebEngineView::loadStarted);
     QSignalSpy finished(browser, &QWebEngineView::loadFinished);
     feedback->showMinimized();
-    Click(window, "按钮5");
+    Click(window, kFeedbackButton);
     QCOMPARE(toolkit::LoadedWindow(FeedbackWindow()).data(), feedback.data());
     QTRY_VERIFY(!feedback->isMinimized());
     QTRY_VERIFY_WITH_TIMEOUT(started.size() == 1 && finished.size() == 1, 15000);  // loaded again
@@ -870,7 +872,7 @@ class MainWindowTest : public QObject {
     pageFocus->setFocus();
     QTest::keyClick(pageFocus, Qt::Key_Escape);
     QTRY_VERIFY(feedback.isNull());
-    Click(window, "按钮5");
+    Click(window, kFeedbackButton);
     QWidget* fresh = toolkit::LoadedWindow(FeedbackWindow()).data();
     QVERIFY(fresh);
     QTRY_COMPARE_WITH_TIMEOUT(Child<QWebEngineView>(fresh, "超文本浏览框1")->url(), page, 15000);
@@ -896,8 +898,8 @@ class MainWindowTest : public QObject {
       }
       sawJoin = true;
       hiddenDuringWait = joinWindow && !joinWindow->isVisible() && JoinInProgress();
-      Click(window, "按钮4");
-      Click(window, "按钮6");
+      Click(window, kGroupJoinButton);
+      Click(window, kSponsorButton);
     });
     QTimer::singleShot(800, this, [&] {
       secondClickIgnored =
@@ -909,7 +911,7 @@ class MainWindowTest : public QObject {
     });
     QTimer::singleShot(1500, this, [&] { goneWhileJoining = gLastWindowGone; });
     clock.start();
-    Click(window, "按钮4");
+    Click(window, kGroupJoinButton);
     QTRY_VERIFY_WITH_TIMEOUT(
         sawJoin && !JoinInProgress() && toolkit::LoadedWindow(GroupJoinWindow()).isNull(), 10000);
     const qint64 waited = clock.elapsed();
@@ -931,13 +933,13 @@ class MainWindowTest : public QObject {
 
   // Runs a search from 按钮1 and waits until its caption is back.
   bool SearchAndWait(QWidget* window, const QString& keyword, int pages) {
-    SetText(window, "编辑框1", keyword);
-    SetText(window, "编辑框2", QString::number(pages));
+    SetText(window, kKeywordBox, keyword);
+    SetText(window, kPageCountBox, QString::number(pages));
     bool started = false;
     const auto connection =
         connect(window, &QWidget::windowTitleChanged, this,
                 [&](const QString& title) { started |= title != StartCaption(); });
-    Click(window, "按钮1");
+    Click(window, kFindButton);
     const bool done =
         QTest::qWaitFor([&] { return started && window->windowTitle() == StartCaption(); }, 20000);
     disconnect(connection);
@@ -988,15 +990,15 @@ int RunCloseDuringSearch(const char* variant) {
     if (top->objectName() == U("主窗口")) window = top;
   }
   if (window == nullptr) return 2;
-  SetText(window, "编辑框1", U("台灯"));
-  SetText(window, "编辑框2", U("3"));
+  SetText(window, kKeywordBox, U("台灯"));
+  SetText(window, kPageCountBox, U("3"));
   const QString closeAt = Progress(huge ? 1 : 2);
   QObject::connect(window, &QWidget::windowTitleChanged, window,
                    [window, closeAt](const QString& t) {
                      if (t == closeAt)
                        QTimer::singleShot(100, window, [window] { window->close(); });
                    });
-  QTimer::singleShot(0, window, [window] { Child<QPushButton>(window, "按钮1")->click(); });
+  QTimer::singleShot(0, window, [window] { Child<QPushButton>(window, kFindButton)->click(); });
   const int status = RunProgramLoop();
   if (status != 0) return status;
   return toolkit::WaitForWorkers(std::chrono::milliseconds(0)) ? 0 : 3;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/list_export.h"
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/toolkit/toolkit.h"
 #include "text/codepage.h"
@@ -42,7 +43,7 @@ void PutFile(const QString& path, const QByteArray& content) {
 // The list as the main window makes it, with every row selectable at once.
 QTableView* NewList(QWidget* parent) {
   QTableView* list = toolkit::CreateReportList(
-      parent, U("超级列表框1"),
+      parent, U(kResultList),
       {{U("序号"), 50}, {U("宝贝标题"), 200}, {U("宝贝ID"), 100}, {U("商家名"), 100}});
   list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   return list;

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/sign_in_window.h"
@@ -69,13 +70,13 @@ int RunOneSearch(char** argv) {
   if (!StartProgram(config)) return 2;
   QWidget* window = TopLevel("主窗口");
   if (window == nullptr) return 2;
-  Child<QLineEdit>(window, "编辑框1")->setText(U(kKeyword));
-  Child<QLineEdit>(window, "编辑框2")->setText(U(argv[6]));
+  Child<QLineEdit>(window, kKeywordBox)->setText(U(kKeyword));
+  Child<QLineEdit>(window, kPageCountBox)->setText(U(argv[6]));
   const QString start = window->windowTitle();
   bool ran = false;
   QObject::connect(window, &QWidget::windowTitleChanged, window,
                    [&](const QString& title) { ran = ran || title != start; });
-  QTimer::singleShot(0, window, [window] { Child<QPushButton>(window, "按钮1")->click(); });
+  QTimer::singleShot(0, window, [window] { Child<QPushButton>(window, kFindButton)->click(); });
   // The run is over once the caption is back and its worker has left; the notice it
   // queued on the way out is then among the waiting events.
   if (!QTest::qWaitFor(
@@ -89,7 +90,7 @@ int RunOneSearch(char** argv) {
   QCoreApplication::processEvents();
   auto* notice = qobject_cast<QMessageBox*>(TopLevel("搜索提示"));
   const QString text = notice ? notice->text() : QString();
-  const int rows = Child<QTableView>(window, "超级列表框1")->model()->rowCount();
+  const int rows = Child<QTableView>(window, kResultList)->model()->rowCount();
   std::printf("rows=%d\n%s\n", rows, text.toUtf8().constData());
   std::fflush(stdout);
   if (notice) notice->close();

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
@@ -97,10 +98,10 @@ int main(int argc, char** argv) {
   if (!app::StartProgram(config)) return 3;
   QWidget* window = MainWindow();
   if (window == nullptr) return 4;
-  auto* list = Child<QTableView>(window, "超级列表框1");
-  auto* keyword = Child<QLineEdit>(window, "编辑框1");
-  auto* pages = Child<QLineEdit>(window, "编辑框2");
-  auto* find = Child<QPushButton>(window, "按钮1");
+  auto* list = Child<QTableView>(window, app::kResultList);
+  auto* keyword = Child<QLineEdit>(window, app::kKeywordBox);
+  auto* pages = Child<QLineEdit>(window, app::kPageCountBox);
+  auto* find = Child<QPushButton>(window, app::kFindButton);
   if (!list || !keyword || !pages || !find) return 4;
 
   const int pageCount = std::atoi(argv[5]);

@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "app/list_menu.h"
+#include "app/object_names.h"
 #include "app/program.h"
 #include "app/run_notice.h"
 #include "app/search_view.h"
@@ -85,21 +86,21 @@ int main(int argc, char** argv) {
   const QDir out(QString::fromLocal8Bit(argv[1]));
   if (!app::StartProgram(config)) return 1;
   QWidget* window = TopLevel("主窗口");
-  window->findChild<QLineEdit*>(U("编辑框1"))->setText(U("连衣裙"));
-  window->findChild<QLineEdit*>(U("编辑框2"))->setText(U("2"));
+  window->findChild<QLineEdit*>(U(app::kKeywordBox))->setText(U("连衣裙"));
+  window->findChild<QLineEdit*>(U(app::kPageCountBox))->setText(U("2"));
   const QString startCaption = window->windowTitle();
-  auto* list = window->findChild<QTableView*>(U("超级列表框1"));
+  auto* list = window->findChild<QTableView*>(U(app::kResultList));
 
   int status = 1;
   QTimer::singleShot(500, window, [&] {
-    window->findChild<QPushButton*>(U("按钮1"))->click();
+    window->findChild<QPushButton*>(U(app::kFindButton))->click();
     When([&] { return list->model()->rowCount() == 88 && window->windowTitle() == startCaption; },
          [&] {
            list->setFocus();
            list->selectRow(2);
            QTimer::singleShot(400, window, [&] {
              const bool main = Save(window, out.filePath(U("main.png")));
-             window->findChild<QPushButton*>(U("按钮6"))->click();
+             window->findChild<QPushButton*>(U(app::kSponsorButton))->click();
              QTimer::singleShot(600, window, [&, main] {
                const bool sponsor = Save(TopLevel("赞助窗口"), out.filePath(U("sponsor.png")));
                // The list's context menu, drawn over the main window.
