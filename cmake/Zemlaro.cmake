@@ -8,6 +8,22 @@ function(zemlaro_warnings target)
   endif()
 endfunction()
 
+# GoogleTest for a cross-build: Debian's sources, built in the build folder with the
+# cross compiler (the build machine's libgtest is for the build machine). Native builds
+# use the installed package through find_package(GTest) in zemlaro_test.
+function(zemlaro_googletest_from_sources)
+  set(ZEMLARO_GOOGLETEST_SOURCES /usr/src/googletest CACHE PATH "GoogleTest sources for cross-builds")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${ZEMLARO_GOOGLETEST_SOURCES} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # GoogleTest 1.11 and later name their targets GTest::gtest and so on themselves.
+  foreach(lib gtest gtest_main gmock gmock_main)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+endfunction()
+
 # zemlaro_library(NAME SOURCES... [DEPENDS libs...])
 function(zemlaro_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
@@ -26,7 +42,9 @@ function(zemlaro_test name)
   if(ARG_QTEST)
     target_link_libraries(${name} PRIVATE ${ARG_DEPENDS})
   else()
-    find_package(GTest REQUIRED)
+    if(NOT TARGET GTest::gtest)
+      find_package(GTest REQUIRED)
+    endif()
     target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gmock GTest::gtest_main)
   endif()
   add_test(NAME ${name} COMMAND ${name})

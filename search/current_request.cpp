@@ -1,10 +1,9 @@
 #include "search/current_request.h"
 
-#include <openssl/evp.h>
-
 #include <nlohmann/json.hpp>
 
 #include "search/current_constants.h"
+#include "search/md5.h"
 #include "text/codepage.h"
 
 namespace zemlaro {
@@ -36,15 +35,14 @@ std::string CurrentRequestData(std::string_view keywordUtf8, int page) {
 std::string CurrentSign(std::string_view token, std::int64_t t, std::string_view appKey,
                         std::string_view data) {
   const std::string input = JoinTexts({token, "&", FormatInteger(t), "&", appKey, "&", data});
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_md5(), nullptr) != 1) return {};
+  const std::string digest = detail::Md5Digest(input);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(length * 2);
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 0x0F];
+  hex.reserve(digest.size() * 2);
+  for (const char c : digest) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0x0F];
   }
   return hex;
 }

@@ -1,3 +1,5 @@
+// The table files on Linux: the write-then-rename step over POSIX calls, and the
+// workbook through libxlsxwriter.
 #include "search/table_export.h"
 
 #include <fcntl.h>
@@ -99,25 +101,6 @@ bool Finish(TemporaryFile& temporary, const std::string& path, std::string* why)
   return true;
 }
 
-std::string CsvField(std::string_view value) {
-  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
-  std::string out = "\"";
-  for (const char c : value) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
-
-void AppendCsvLine(const std::vector<std::string>& fields, std::string* out) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) *out += ',';
-    *out += CsvField(fields[i]);
-  }
-  *out += "\r\n";
-}
-
 // The next code point of UTF-8 `text` at `*at`, moving past it; a stray byte
 // counts as one narrow character.
 char32_t NextCodePoint(std::string_view text, std::size_t* at) {
@@ -207,13 +190,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     return Fail(why, path, SystemReason(writeError));
   }
   return Finish(*temporary, path, why);
-}
-
-std::string CsvText(const Table& table, bool byteOrderMark) {
-  std::string out = byteOrderMark ? "\xEF\xBB\xBF" : "";
-  if (!table.header.empty()) AppendCsvLine(table.header, &out);
-  for (const auto& row : table.rows) AppendCsvLine(row, &out);
-  return out;
 }
 
 bool WriteWorkbook(const std::string& path, const Table& table, std::string* why) {

@@ -24,6 +24,9 @@ inline constexpr char kWorkbookSheetName[] = "Sheet1";
 inline constexpr int kWorkbookColumnPadding = 2;
 inline constexpr int kWorkbookMinColumnWidth = 6;
 inline constexpr int kWorkbookMaxColumnWidth = 80;
+// Why WriteWorkbook fails in the Windows build, which has no workbook library.
+inline constexpr char kWorkbookUnavailable[] =
+    "workbooks (.xlsx) are not available in the Windows build";
 
 // Writes `content` whole: a temporary file in the same folder, flushed to the disk,
 // then renamed over `path`. On failure the temporary file is removed and a file
@@ -37,7 +40,8 @@ std::string CsvText(const Table& table, bool byteOrderMark);
 // An .xlsx workbook with one sheet: the header row bold and frozen, every cell a
 // text (shared string) cell so that ids stay text, each column wide enough for its
 // widest value (see above). Written to a temporary file in the same folder, flushed
-// and renamed over `path`, as WriteFileAtomically does.
+// and renamed over `path`, as WriteFileAtomically does. In the Windows build it
+// writes nothing and fails with kWorkbookUnavailable.
 bool WriteWorkbook(const std::string& path, const Table& table, std::string* why);
 
 }  // namespace zemlaro

@@ -10,8 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "text/codepage_platform.h"
 #include "text/codepage_steps.h"
-#include "text/iconv_converter.h"
 
 namespace zemlaro {
 namespace {

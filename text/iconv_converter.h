@@ -1,7 +1,5 @@
-// The one place that talks to the C library's character converter (iconv). The
-// code page 936 decode table is filled from here once (the encode table is that
-// table turned round); a Windows build would put MultiByteToWideChar behind the
-// same two functions.
+// The one place that talks to the C library's character converter (iconv), on
+// Linux: the owner of an iconv_t, and the two functions of codepage_platform.h.
 #pragma once
 
 #include <iconv.h>
@@ -9,6 +7,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "text/codepage_platform.h"
 
 namespace zemlaro::detail {
 
@@ -35,13 +35,5 @@ class IconvConverter {
  private:
   iconv_t handle_ = reinterpret_cast<iconv_t>(-1);
 };
-
-// The UTF-16 unit that `bytes` (one or two bytes) decode to in code page 936,
-// or 0 when they are not exactly one character that maps to one unit.
-char16_t DecodeGbkCharacter(std::string_view bytes);
-// DecodeGbkCharacter of `lead` followed by each byte of `trails` (at most 256),
-// into units[k] for trails[k], asked in a few conversions of the whole row
-// rather than one per pair.
-void DecodeGbkRow(unsigned char lead, std::string_view trails, char16_t* units);
 
 }  // namespace zemlaro::detail

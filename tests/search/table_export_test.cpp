@@ -1,3 +1,5 @@
+// The table files on Linux: the system's reasons, a write cut short, and the
+// workbook read back.
 #include "search/table_export.h"
 
 #include <gtest/gtest.h>
@@ -17,84 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/search/test_folder.h"
+
 namespace zemlaro {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void PutFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-// A fresh folder for one test, removed with everything in it.
-class Folder : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "table_export_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  std::string At(const std::string& name) const { return (folder_ / name).string(); }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  fs::path folder_;
-};
-
-// ---- CSV ----------------------------------------------------------------------------
-
-TEST(CsvText, QuotesOnlyTheFieldsThatNeedIt) {
-  struct Case {
-    std::string value;
-    std::string field;
-  };
-  const Case cases[] = {
-      {"plain", "plain"},
-      {"", ""},
-      {"台灯 LED", "台灯 LED"},
-      {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\r\nlines", "\"two\r\nlines\""},
-      {"line\nfeed", "\"line\nfeed\""},
-      {"carriage\rreturn", "\"carriage\rreturn\""},
-      {"tab\tstays", "tab\tstays"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(CsvText({{}, {{c.value, "x"}}}, false), c.field + ",x\r\n") << c.value;
-  }
-}
-
-TEST(CsvText, ByteOrderMarkThenHeaderThenRowsWithCrLf) {
-  const Table table{{"序号", "宝贝标题"}, {{"1", "台灯"}, {"2", "a,\"b\""}}};
-  EXPECT_EQ(CsvText(table, true), "\xEF\xBB\xBF序号,宝贝标题\r\n1,台灯\r\n2,\"a,\"\"b\"\"\"\r\n");
-  EXPECT_EQ(CsvText(table, false), "序号,宝贝标题\r\n1,台灯\r\n2,\"a,\"\"b\"\"\"\r\n");
-  EXPECT_EQ(CsvText({}, true), "\xEF\xBB\xBF");
-}
-
-// ---- Writing a file whole -----------------------------------------------------------
-
-TEST_F(Folder, WriteReplacesTheOldFileAndLeavesNothingElse) {
-  PutFile(At("out.csv"), "old content that is longer than the new one");
-  std::string why = "unchanged";
-  ASSERT_TRUE(WriteFileAtomically(At("out.csv"), "new", &why));
-  EXPECT_EQ(ReadFile(At("out.csv")), "new");
-  EXPECT_EQ(Names(), std::vector<std::string>{"out.csv"});
-}
+using test::Folder;
+using test::PutFile;
+using test::ReadFile;
 
 // Failures before anything is written: the reason names the file and the system's
 // words. None of these paths can be written by root either.
