@@ -15,6 +15,7 @@
 
 #include "app/constants.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "text/codepage.h"
 
 namespace zemlaro::app {
@@ -31,8 +32,6 @@ constexpr char kReplaceQuestion[] = "%1 已存在。要替换它吗？";
 
 // The list's columns: 序号, 宝贝标题, 宝贝ID, 商家名.
 constexpr int kColumns = 4;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString ClipboardCell(QString value) {
   value.replace(QLatin1Char('\t'), QLatin1Char(' '));

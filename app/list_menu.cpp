@@ -6,13 +6,9 @@
 #include <QTableView>
 
 #include "app/constants.h"
+#include "app/utf8_text.h"
 
 namespace zemlaro::app {
-namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-}  // namespace
 
 QMenu* BuildListMenu(QTableView* list, const ListMenuActions& actions) {
   auto* menu = new QMenu(list);

@@ -8,6 +8,12 @@
 
 namespace zemlaro::app {
 
+// The windows; each is also its key in the window registry.
+inline constexpr char kMainWindowName[] = "主窗口";
+inline constexpr char kGroupJoinWindowName[] = "加群窗口";
+inline constexpr char kFeedbackWindowName[] = "反馈窗口";
+inline constexpr char kSponsorWindowName[] = "赞助窗口";
+
 // The main window.
 inline constexpr char kResultList[] = "超级列表框1";
 inline constexpr char kKeywordBox[] = "编辑框1";

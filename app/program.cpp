@@ -23,12 +23,6 @@ static void RegisterResources() { Q_INIT_RESOURCE(zemlaro); }
 namespace zemlaro::app {
 namespace {
 
-// Lives as long as the program: the loaded-window registry keys on its address.
-toolkit::WindowLayout& MainLayout() {
-  static toolkit::WindowLayout layout;
-  return layout;
-}
-
 // What loading the store at start-up found wrong, and whether a notice told it.
 StoreProblem& LoadProblem() {
   static StoreProblem problem = StoreProblem::None;
@@ -110,8 +104,7 @@ bool StartProgram(const AppConfig& config) {
     toolkit::BeginStopping();
     QCoreApplication::quit();
   });
-  MainLayout() = MainWindowLayout(config);
-  if (toolkit::LoadWindow(MainLayout()).isNull()) {
+  if (toolkit::LoadWindow(MainWindowLayout(config)).isNull()) {
     QMessageBox::critical(nullptr, QString::fromUtf8(kProductName),
                           QString::fromUtf8(kStartFailedMessage));
     return false;

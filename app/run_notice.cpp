@@ -4,11 +4,10 @@
 #include <QPushButton>
 
 #include "app/constants.h"
+#include "app/utf8_text.h"
 
 namespace zemlaro::app {
 namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 bool StartsWith(const std::string& text, std::string_view head) { return text.rfind(head, 0) == 0; }
 

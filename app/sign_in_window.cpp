@@ -14,12 +14,11 @@
 #include "app/browser.h"
 #include "app/cookie_bridge.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "web/cookie_store.h"
 
 namespace zemlaro::app {
 namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // What the next window is made with; set just before it is loaded.
 struct Opening {
@@ -92,7 +91,8 @@ QWidget* CreateSignInWindow() {
 }
 
 const toolkit::WindowLayout& SignInLayout() {
-  static const toolkit::WindowLayout layout{&CreateSignInWindow, kSignInWindowSize, true};
+  static const toolkit::WindowLayout layout{kSignInWindowName, &CreateSignInWindow,
+                                            kSignInWindowSize, true};
   return layout;
 }
 

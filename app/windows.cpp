@@ -28,6 +28,7 @@
 #include "app/settings.h"
 #include "app/sign_in_window.h"
 #include "app/toolkit/events.h"
+#include "app/utf8_text.h"
 #include "search/current_constants.h"
 #include "search/search_page.h"
 #include "web/cookie_store.h"
@@ -35,8 +36,6 @@
 
 namespace zemlaro::app {
 namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // The embedded browser of the group-join and feedback windows.
 constexpr char kBrowserName[] = "超文本浏览框1";
@@ -124,7 +123,7 @@ void TellHowTheRunWent(QWidget* window, const std::vector<PageReport>& reports,
 }
 
 QWidget* CreateMainWindow(const AppConfig& config) {
-  QWidget* window = NewWindow("主窗口", "");
+  QWidget* window = NewWindow(kMainWindowName, "");
   window->setWindowTitle(toolkit::ToQString(MainCaption()));
 
   QTableView* list = toolkit::CreateReportList(window, U(kResultList),
@@ -236,11 +235,11 @@ QWidget* NewBrowserWindow(const char* name, const char* caption, const QRect& br
 }
 
 QWidget* CreateGroupJoinWindow() {
-  return NewBrowserWindow("加群窗口", kGroupJoinWindowCaption, QRect(8, 8, 360, 208));
+  return NewBrowserWindow(kGroupJoinWindowName, kGroupJoinWindowCaption, QRect(8, 8, 360, 208));
 }
 
 QWidget* CreateFeedbackWindow() {
-  return NewBrowserWindow("反馈窗口", kFeedbackWindowCaption, QRect(8, 8, 584, 448));
+  return NewBrowserWindow(kFeedbackWindowName, kFeedbackWindowCaption, QRect(8, 8, 584, 448));
 }
 
 void AddPicture(QWidget* window, const char* groupName, const char* title, int left,
@@ -265,7 +264,7 @@ void AddPicture(QWidget* window, const char* groupName, const char* title, int l
 }
 
 QWidget* CreateSponsorWindow() {
-  QWidget* window = NewWindow("赞助窗口", kSponsorWindowCaption);
+  QWidget* window = NewWindow(kSponsorWindowName, kSponsorWindowCaption);
   AddPicture(window, kWeChatPayGroup, kWeChatPayTitle, 8, kWeChatPayPicture, kWeChatPayResource);
   AddPicture(window, kAlipayGroup, kAlipayTitle, 360, kAlipayPicture, kAlipayResource);
   return window;
@@ -274,21 +273,24 @@ QWidget* CreateSponsorWindow() {
 }  // namespace
 
 toolkit::WindowLayout MainWindowLayout(const AppConfig& config) {
-  return {[config] { return CreateMainWindow(config); }, kMainWindowSize, true};
+  return {kMainWindowName, [config] { return CreateMainWindow(config); }, kMainWindowSize, true};
 }
 
 const toolkit::WindowLayout& GroupJoinWindow() {
-  static const toolkit::WindowLayout layout{&CreateGroupJoinWindow, kGroupJoinWindowSize, false};
+  static const toolkit::WindowLayout layout{kGroupJoinWindowName, &CreateGroupJoinWindow,
+                                            kGroupJoinWindowSize, false};
   return layout;
 }
 
 const toolkit::WindowLayout& FeedbackWindow() {
-  static const toolkit::WindowLayout layout{&CreateFeedbackWindow, kFeedbackWindowSize, true};
+  static const toolkit::WindowLayout layout{kFeedbackWindowName, &CreateFeedbackWindow,
+                                            kFeedbackWindowSize, true};
   return layout;
 }
 
 const toolkit::WindowLayout& SponsorWindow() {
-  static const toolkit::WindowLayout layout{&CreateSponsorWindow, kSponsorWindowSize, true};
+  static const toolkit::WindowLayout layout{kSponsorWindowName, &CreateSponsorWindow,
+                                            kSponsorWindowSize, true};
   return layout;
 }
 

@@ -14,7 +14,7 @@ namespace zemlaro::toolkit {
 namespace {
 
 struct LoadedEntry {
-  const WindowLayout* layout = nullptr;
+  std::string id;
   QPointer<QWidget> window;
   bool flagged = false;
 };
@@ -29,9 +29,9 @@ std::function<void()>& LastWindowGone() {
   return handler;
 }
 
-LoadedEntry* FindLoaded(const WindowLayout* layout) {
+LoadedEntry* FindLoaded(const WindowLayout& layout) {
   for (LoadedEntry& entry : Loaded()) {
-    if (entry.layout == layout && entry.window) return &entry;
+    if (entry.id == layout.id && entry.window) return &entry;
   }
   return nullptr;
 }
@@ -77,12 +77,12 @@ QPoint CentredOrigin(QSize screen, QSize outer) {
 Window LoadWindow(const WindowLayout& layout) {
   Window result;
   RunStep([&] {
-    LoadedEntry* entry = FindLoaded(&layout);
+    LoadedEntry* entry = FindLoaded(layout);
     if (entry != nullptr && entry->flagged) {
       gReplacing = true;
       delete entry->window.data();  // its destroyed() hook drops the entry
       gReplacing = false;
-      entry = FindLoaded(&layout);
+      entry = FindLoaded(layout);
     }
     if (entry != nullptr) {
       QWidget* window = entry->window;
@@ -103,7 +103,7 @@ Window LoadWindow(const WindowLayout& layout) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect();
     window->move(area.topLeft() + CentredOrigin(area.size(), layout.outerSize));
-    Loaded().push_back({&layout, window, false});
+    Loaded().push_back({layout.id, window, false});
     QObject::connect(window, &QObject::destroyed, qApp, &ForgetDestroyedWindow);
     if (layout.visible) window->show();
     result = window;
@@ -113,7 +113,7 @@ Window LoadWindow(const WindowLayout& layout) {
 
 void UnloadWindow(const WindowLayout& layout) {
   RunStep([&] {
-    LoadedEntry* entry = FindLoaded(&layout);
+    LoadedEntry* entry = FindLoaded(layout);
     if (entry == nullptr || entry->flagged) return;
     entry->flagged = true;
     QMetaObject::invokeMethod(
@@ -130,7 +130,7 @@ void UnloadWindow(const WindowLayout& layout) {
 Window LoadedWindow(const WindowLayout& layout) {
   Window result;
   RunStep([&] {
-    if (LoadedEntry* entry = FindLoaded(&layout)) result = entry->window;
+    if (LoadedEntry* entry = FindLoaded(layout)) result = entry->window;
   });
   return result;
 }

@@ -1,4 +1,4 @@
-// The window registry: each loaded window by its layout, loading, unloading and the
+// The window registry: each loaded window by its layout's id, loading, unloading and the
 // end of the last one.
 //
 // Thread rules: LoadWindow, UnloadWindow, LoadedWindow, LoadedWindowCount and
@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 namespace zemlaro::toolkit {
 
@@ -19,8 +20,10 @@ namespace zemlaro::toolkit {
 // the window thread.
 using Window = QPointer<QWidget>;
 
-// A window "layout": how to build it, its outer size and whether it is shown.
+// A window "layout": the window's id (one window per id is loaded at a time), how to
+// build it, its outer size and whether it is shown.
 struct WindowLayout {
+  std::string id;
   std::function<QWidget*()> create;
   QSize outerSize;
   bool visible = true;
@@ -31,7 +34,7 @@ struct WindowLayout {
 Window LoadWindow(const WindowLayout& layout);
 // Flags the window and posts it a close request; it is destroyed when that runs.
 void UnloadWindow(const WindowLayout& layout);
-// The window of that layout while it is loaded, else null.
+// The window of that layout's id while it is loaded, else null.
 Window LoadedWindow(const WindowLayout& layout);
 int LoadedWindowCount();
 // Destroys every loaded window at once (when the program ends).

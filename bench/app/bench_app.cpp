@@ -22,6 +22,7 @@
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "app/windows.h"
 #include "search/search_run.h"
 #include "tools/sample-market/market_server.h"
@@ -35,8 +36,6 @@ constexpr int kRuns = 5;
 constexpr double kFillTargetMs = 1000;
 constexpr double kStallTargetMs = 50;
 constexpr double kFilterTargetMs = 100;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 struct Run {
   double fillMs = 0;  // click to the last row in the list

@@ -33,6 +33,7 @@
 #include "app/program.h"
 #include "app/search_view.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "app/windows.h"
 #include "search/search_run.h"
 #include "text/codepage.h"
@@ -45,8 +46,6 @@ using namespace zemlaro::app;
 namespace {
 
 int gLastWindowGone = 0;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 template <typename T = QWidget>
 T* Child(QWidget* window, const char* name) {
@@ -411,7 +410,8 @@ class ToolkitTest : public QObject {
 
   void loadAfterUnloadMakesAFreshWindow() {
     int made = 0;
-    const toolkit::WindowLayout layout{[&made] {
+    const toolkit::WindowLayout layout{"测试窗口",
+                                       [&made] {
                                          ++made;
                                          return new QWidget;
                                        },
@@ -420,6 +420,8 @@ class ToolkitTest : public QObject {
     QPointer<QWidget> first = toolkit::LoadWindow(layout).data();
     QVERIFY(first && first->isVisible());
     QCOMPARE(toolkit::LoadWindow(layout).data(), first.data());  // loaded: no second one
+    const toolkit::WindowLayout sameId = layout;  // the registry goes by id, not by address
+    QCOMPARE(toolkit::LoadedWindow(sameId).data(), first.data());
     toolkit::UnloadWindow(layout);
     QCOMPARE(toolkit::LoadedWindow(layout).data(), first.data());  // until the close runs
     QPointer<QWidget> second = toolkit::LoadWindow(layout).data();
@@ -503,7 +505,7 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QRect>("place");
     QTest::addColumn<QString>("text");
-    const QString window = U("主窗口"), group = U(kOthersGroup);
+    const QString window = U(kMainWindowName), group = U(kOthersGroup);
     auto row = [](const char* name, const QString& parent, QRect place, const char* text) {
       QTest::newRow(name) << U(name) << parent << place << U(text);
     };
@@ -624,7 +626,7 @@ class MainWindowTest : public QObject {
     QTest::qWait(200);
     QCOMPARE(market_.Requests().size(), requests);
     QCOMPARE(window->windowTitle(), StartCaption());
-    QCOMPARE(shownWindows_, QStringList{U("主窗口")});
+    QCOMPARE(shownWindows_, QStringList{U(kMainWindowName)});
   }
 
   void searchFillsNumberedRowsWithProgressCaptions() {
@@ -924,8 +926,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(goneWhileJoining, 0);
     QCOMPARE(gLastWindowGone, 1);
     QVERIFY(waited >= 4000);
-    QVERIFY2(!shownWindows_.contains(U("加群窗口")), qPrintable(shownWindows_.join(U(","))));
-    QCOMPARE(shownWindows_, QStringList({U("主窗口"), U("赞助窗口")}));
+    QVERIFY2(!shownWindows_.contains(U(kGroupJoinWindowName)),
+             qPrintable(shownWindows_.join(U(","))));
+    QCOMPARE(shownWindows_, QStringList({U(kMainWindowName), U(kSponsorWindowName)}));
   }
 
  private:
@@ -987,7 +990,7 @@ int RunCloseDuringSearch(const char* variant) {
   if (!StartProgram(config)) return 2;
   QWidget* window = nullptr;
   for (QWidget* top : QApplication::topLevelWidgets()) {
-    if (top->objectName() == U("主窗口")) window = top;
+    if (top->objectName() == U(kMainWindowName)) window = top;
   }
   if (window == nullptr) return 2;
   SetText(window, kKeywordBox, U("台灯"));

@@ -20,14 +20,13 @@
 #include "app/object_names.h"
 #include "app/program.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "text/codepage.h"
 
 using namespace zemlaro;
 using namespace zemlaro::app;
 
 namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);

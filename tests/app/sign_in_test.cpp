@@ -24,6 +24,7 @@
 #include "app/program.h"
 #include "app/sign_in_window.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "text/text.h"
 #include "tools/sample-market/market_constants.h"
 #include "tools/sample-market/market_server.h"
@@ -38,9 +39,6 @@ namespace {
 
 // How long a test waits for the browser: its pages, scripts and cookie reports.
 constexpr int kBrowserWait = 15000;
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-QString U(const std::string& utf8) { return QString::fromUtf8(utf8.c_str()); }
 
 QWebEngineView* Browser() {
   QWidget* window = SignInWindow();

@@ -24,6 +24,7 @@
 #include "app/search_view.h"
 #include "app/sign_in_window.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "tools/sample-market/market_constants.h"
 #include "tools/sample-market/market_server.h"
 #include "web/cookie_store.h"
@@ -36,9 +37,6 @@ namespace {
 
 constexpr int kWait = 20000;
 constexpr char kKeyword[] = "台灯";
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-QString U(const std::string& utf8) { return QString::fromUtf8(utf8.c_str()); }
 
 template <typename Widget>
 Widget* Child(QWidget* window, const char* name) {
@@ -68,7 +66,7 @@ int RunOneSearch(char** argv) {
   static int qtArgc = 1;
   QApplication application(qtArgc, qtArgv);
   if (!StartProgram(config)) return 2;
-  QWidget* window = TopLevel("主窗口");
+  QWidget* window = TopLevel(kMainWindowName);
   if (window == nullptr) return 2;
   Child<QLineEdit>(window, kKeywordBox)->setText(U(kKeyword));
   Child<QLineEdit>(window, kPageCountBox)->setText(U(argv[6]));

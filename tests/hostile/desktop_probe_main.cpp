@@ -31,7 +31,7 @@ using namespace zemlaro;
 
 QWidget* MainWindow() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (widget->objectName() == QString::fromUtf8("主窗口")) return widget;
+    if (widget->objectName() == QString::fromUtf8(app::kMainWindowName)) return widget;
   }
   return nullptr;
 }

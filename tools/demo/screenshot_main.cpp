@@ -23,14 +23,13 @@
 #include "app/search_view.h"
 #include "app/sign_in_window.h"
 #include "app/toolkit/toolkit.h"
+#include "app/utf8_text.h"
 #include "app/windows.h"
 #include "tools/sample-market/market_server.h"
 
 using namespace zemlaro;
 
 namespace {
-
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QWidget* TopLevel(const char* name) {
   for (QWidget* top : QApplication::topLevelWidgets()) {
@@ -85,7 +84,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const QDir out(QString::fromLocal8Bit(argv[1]));
   if (!app::StartProgram(config)) return 1;
-  QWidget* window = TopLevel("主窗口");
+  QWidget* window = TopLevel(app::kMainWindowName);
   window->findChild<QLineEdit*>(U(app::kKeywordBox))->setText(U("连衣裙"));
   window->findChild<QLineEdit*>(U(app::kPageCountBox))->setText(U("2"));
   const QString startCaption = window->windowTitle();
@@ -102,9 +101,10 @@ int main(int argc, char** argv) {
              const bool main = Save(window, out.filePath(U("main.png")));
              window->findChild<QPushButton*>(U(app::kSponsorButton))->click();
              QTimer::singleShot(600, window, [&, main] {
-               const bool sponsor = Save(TopLevel("赞助窗口"), out.filePath(U("sponsor.png")));
+               const bool sponsor =
+                   Save(TopLevel(app::kSponsorWindowName), out.filePath(U("sponsor.png")));
                // The list's context menu, drawn over the main window.
-               TopLevel("赞助窗口")->close();
+               TopLevel(app::kSponsorWindowName)->close();
                window->raise();
                window->activateWindow();
                app::ListMenuActions actions;
