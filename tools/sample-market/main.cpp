@@ -94,7 +94,7 @@ void Usage() {
                "         [--mode MODE] [--page-mode PAGE=MODE]... [--cookies] [--drip-ms N]\n"
                "         [--listings N] [--login-wall] [--verification]\n"
                "         [--api-mode API_MODE] [--api-page-mode PAGE=API_MODE]...\n"
-               "         [--until-stdin-closes]\n"
+               "         [--host-name NAME] [--until-stdin-closes]\n"
                "The legacy search is /search, the signed API "
             << zemlaro::market::kApiPath
             << ".\n"
@@ -134,6 +134,8 @@ int main(int argc, char** argv) {
       portFile = argv[++i];
     } else if (arg == "--ca-file" && hasValue) {
       caFile = argv[++i];
+    } else if (arg == "--host-name" && hasValue) {
+      options.hostName = argv[++i];
     } else if (arg == "--plain") {
       options.tls = false;
     } else if (arg == "--cookies") {

@@ -312,7 +312,7 @@ struct SampleMarket::State {
     return it == options.pageModes.end() ? options.defaultMode : it->second;
   }
 
-  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(port); }
+  std::string HostAndPort() const { return options.hostName + ":" + std::to_string(port); }
   std::string Origin() const { return (options.tls ? "https://" : "http://") + HostAndPort(); }
 
   std::string NewCookie() {

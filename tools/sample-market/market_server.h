@@ -46,6 +46,10 @@ enum class ApiMode {
 
 struct MarketOptions {
   bool tls = true;  // false: plain HTTP
+  // The host name of the market's own addresses (redirects, the login and punish pages).
+  // A client that checks a certificate's name against an address only by DNS name asks
+  // "localhost"; the certificate names both.
+  std::string hostName = "127.0.0.1";
   Mode defaultMode = Mode::Normal;
   std::map<int, Mode> pageModes;  // by page number (offset / 44 + 1)
   int listingsPerPage = 44;
