@@ -1,5 +1,12 @@
 # Warnings that hold for the project's own code (not for third-party headers).
 function(zemlaro_warnings target)
+  if(MSVC)
+    # A native Windows build of the desktop program (Qt WebEngine for Windows is built
+    # with MSVC only): the sources are UTF-8, whatever the system's code page is.
+    # Warnings are not errors there, as the project's checks run with GCC.
+    target_compile_options(${target} PRIVATE /W4 /utf-8 /permissive-)
+    return()
+  endif()
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
   if(ZEMLARO_SANITIZE)
     # The sanitizers' instrumentation makes GCC's flow analysis report

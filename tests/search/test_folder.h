@@ -27,6 +27,8 @@ inline void PutFile(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
+inline std::string Utf8(const std::u8string& text) { return std::string(text.begin(), text.end()); }
+
 // A fresh folder for one test, removed with everything in it.
 class Folder : public ::testing::Test {
  protected:
@@ -46,11 +48,15 @@ class Folder : public ::testing::Test {
     fs::remove_all(folder_, error);
   }
 
-  std::string At(const std::string& name) const { return (folder_ / name).string(); }
+  // Names and paths are UTF-8, as the program's are; std::filesystem's narrow
+  // strings would be the system's ANSI code page on Windows.
+  std::string At(const std::string& name) const {
+    return Utf8((folder_ / fs::path(std::u8string(name.begin(), name.end()))).u8string());
+  }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_)) {
-      names.push_back(entry.path().filename().string());
+      names.push_back(Utf8(entry.path().filename().u8string()));
     }
     std::sort(names.begin(), names.end());
     return names;
