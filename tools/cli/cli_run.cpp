@@ -1,7 +1,5 @@
 #include "tools/cli/cli_run.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -12,9 +10,10 @@
 #include "search/table_export.h"
 #include "tools/cli/cli_args.h"
 #include "tools/cli/cli_output.h"
+#include "tools/cli/cli_platform.h"
+#include "tools/cli/cli_session.h"
 #include "tools/cli/cli_view.h"
 #include "web/cookie_store.h"
-#include "web/curl_session.h"
 
 namespace zemlaro::cli {
 namespace {
@@ -40,12 +39,12 @@ Table TableOf(const std::vector<Row>& rows, const std::vector<Field>& fields) {
 
 // A workbook for stdout: written to a private temporary folder, then copied out.
 bool WriteWorkbookTo(std::FILE* out, const Table& table, std::string* why) {
-  char folder[] = "/tmp/zemlaro-cli-XXXXXX";
-  if (!mkdtemp(folder)) {
+  const std::string folder = MakePrivateTemporaryFolder();
+  if (folder.empty()) {
     *why = "cannot make a temporary folder";
     return false;
   }
-  const std::string path = std::string(folder) + "/rows.xlsx";
+  const std::string path = folder + "/rows.xlsx";
   bool written = WriteWorkbook(path, table, why);
   if (written) {
     std::ifstream in(path, std::ios::binary);
@@ -55,7 +54,7 @@ bool WriteWorkbookTo(std::FILE* out, const Table& table, std::string* why) {
     if (!written) *why = "cannot write to stdout";
   }
   std::remove(path.c_str());
-  rmdir(folder);
+  RemoveFolder(folder);
   return written;
 }
 
@@ -83,7 +82,7 @@ bool NeedsSignIn(const PageReport& report) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool showProgress,
-           const CurlSettings& limits) {
+           const SessionLimits& limits) {
   const ParsedArgs parsed = ParseArgs(args);
   if (!parsed.ok) {
     WriteLine(err, "zemlaro-cli: " + parsed.error);
@@ -95,8 +94,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
   if (options.action == Action::Version) {
     return WriteAll(out, VersionText()) ? kExitOk : kExitFailure;
   }
-  if (options.format == OutputFormat::Xlsx && options.outputFile.empty() &&
-      isatty(fileno(out)) == 1) {
+  if (options.format == OutputFormat::Xlsx && options.outputFile.empty() && IsTerminal(out)) {
     WriteLine(err,
               "zemlaro-cli: --format xlsx writes a workbook: give --output FILE, or send "
               "stdout to a file or a pipe");
@@ -105,6 +103,14 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
   }
   if (options.delayRaised) {
     WriteLine(err, "zemlaro-cli: the live service is asked with at least 3 s between pages");
+  }
+
+  std::string sessionProblem;
+  const std::unique_ptr<InternetSession> session =
+      MakeCliSession(limits, options.caFile, &sessionProblem);
+  if (!session) {
+    WriteLine(err, "zemlaro-cli: " + sessionProblem);
+    return kExitUsage;
   }
 
   // The store is read before the first request and written back once the run is over;
@@ -121,10 +127,6 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
       writeBack = load.problem == StoreProblem::None || load.problem == StoreProblem::Malformed;
     }
   }
-
-  CurlSettings settings = limits;
-  settings.extraCaFile = options.caFile;
-  const std::unique_ptr<InternetSession> session = MakeCurlSession(settings);
 
   CliView view(options.keyword, options.pagesText, options.sellerFragment);
   for (const Field field : options.fields) {
@@ -168,10 +170,10 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
   return signInNeeded ? kExitSignIn : kExitOk;
 }
 
-int CliMain(int argc, char** argv, const CurlSettings& limits) {
-  PrepareCurl();
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return RunCli(args, stdout, stderr, isatty(STDERR_FILENO) == 1, limits);
+int CliMain(int argc, char** argv, const SessionLimits& limits) {
+  PrepareSessions();
+  PrepareStreams();
+  return RunCli(Utf8Arguments(argc, argv), stdout, stderr, IsTerminal(stderr), limits);
 }
 
 }  // namespace zemlaro::cli
