@@ -12,8 +12,11 @@
 // The 936 table is the C library's "CP936", the Windows table (0x80 is the euro
 // sign), plus the user-defined areas it lacks, mapped to the private use area as
 // Windows does, row by row: AA A1-AF FE to U+E000-U+E233, F8 A1-FE FE to
-// U+E234-U+E4C5, A1 40-A7 A0 to U+E4C6-U+E765. Code pages other than 936 and
-// 65001 convert to nothing.
+// U+E234-U+E4C5, A1 40-A7 A0 to U+E4C6-U+E765. The Windows build reads the
+// platform's own table (MultiByteToWideChar), which has those areas too and besides
+// maps the 255 pairs that GBK leaves open, A2 AB to FE A0, to U+E766-U+E864: there
+// every pair of a lead and a byte that may follow it is a character. Code pages
+// other than 936 and 65001 convert to nothing.
 // Input ends at the first zero byte, as a zero-terminated text does.
 #pragma once
 
