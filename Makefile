@@ -105,12 +105,15 @@ windows:
 	  -DCMAKE_BUILD_TYPE=Release -DZEMLARO_GUI=OFF -DZEMLARO_BENCH=OFF
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
-test-windows: windows
+# The command-line tool's runs under Wine talk to the Linux sample market, and compare
+# with the Linux zemlaro-cli: both come from $(BUILD).
+test-windows: windows configure
+	cmake --build $(BUILD) -j $(JOBS) --target zemlaro-cli zemlaro-sample-market
 	rm -rf $(WINDOWS_BUILD)/wineprefix
 	$(WINE_ENV) wineboot -i && $(WINE_ENV) wineserver -w
 	cd $(WINDOWS_BUILD) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS)
 	if [ -f tests/windows/cli_under_wine.sh ]; then \
-	  $(WINE_ENV) sh tests/windows/cli_under_wine.sh $(WINDOWS_BUILD); fi
+	  $(WINE_ENV) sh tests/windows/cli_under_wine.sh $(WINDOWS_BUILD) $(BUILD)/bin; fi
 	$(WINE_ENV) wineserver -w
 
 # The code page 936 table of the Linux build (glibc's iconv) against the Windows
