@@ -1,5 +1,7 @@
-// The owner of one POSIX file descriptor: closes it when it goes. Used by one thread
-// at a time.
+// The one owner of a POSIX file descriptor, for the program, its tools and tests:
+// move-only, closes what it holds when it is destroyed, reset or assigned over.
+//
+// Thread rules: none of its own; one owner is used from one thread at a time.
 #pragma once
 
 #include <unistd.h>
@@ -31,6 +33,13 @@ class UniqueFd {
     if (fd_ < 0) return true;
     return ::close(std::exchange(fd_, -1)) == 0;
   }
+  // Closes the descriptor held, if any, and holds `fd` instead.
+  void Reset(int fd = -1) {
+    Close();
+    fd_ = fd;
+  }
+  // Gives the descriptor up without closing it.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/support/unique_fd.h"
+#include "web/unique_fd.h"
 
 namespace zemlaro::hostile {
 namespace {
@@ -26,8 +26,8 @@ sockaddr_in Loopback(int port) {
 
 // Copies both ways until either side closes or the switch stops.
 void Relay(UniqueFd first, UniqueFd second, const std::atomic<bool>& stopping) {
-  const int a = first.get();
-  const int b = second.get();
+  const int a = first.Get();
+  const int b = second.Get();
   char buffer[16384];
   while (!stopping) {
     pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
@@ -70,15 +70,15 @@ struct ConnectionSwitch::State {
 
   void Accept() {
     while (!stopping) {
-      pollfd fd{listener.get(), POLLIN, 0};
+      pollfd fd{listener.Get(), POLLIN, 0};
       if (poll(&fd, 1, 100) <= 0) continue;
-      UniqueFd client(accept(listener.get(), nullptr, nullptr));
+      UniqueFd client(accept(listener.Get(), nullptr, nullptr));
       if (!client) continue;
       const int number = ++connections;
       const sockaddr_in to = Loopback(number == divertedConnection ? divertedPort : normalPort);
       UniqueFd server(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
       if (!server ||
-          connect(server.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+          connect(server.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
         continue;
       }
       std::lock_guard lock(mutex);
@@ -102,13 +102,13 @@ ConnectionSwitch::~ConnectionSwitch() {
 
 bool ConnectionSwitch::Start() {
   State& st = *state_;
-  st.listener.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  st.listener.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  const int fd = st.listener.get();
+  const int fd = st.listener.Get();
   if (!st.listener || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    st.listener.reset();
+    st.listener.Reset();
     return false;
   }
   st.port = ntohs(address.sin_port);

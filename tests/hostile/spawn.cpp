@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/support/unique_fd.h"
+#include "web/unique_fd.h"
 
 extern char** environ;
 
@@ -60,14 +60,14 @@ SpawnResult Spawn(const std::vector<std::string>& argv,
   UniqueFd outRead(pipeEnds[0]);
   UniqueFd outWrite(pipeEnds[1]);
   UniqueFd terminal(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  const int master = terminal.get();
+  const int master = terminal.Get();
   if (!terminal || grantpt(master) != 0 || unlockpt(master) != 0) return result;
   UniqueFd slave(open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC));
   UniqueFd devNull(open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!slave || !devNull) return result;
-  const int outPipe[2] = {outRead.get(), outWrite.get()};
-  const int slaveFd = slave.get();
-  const int devNullFd = devNull.get();
+  const int outPipe[2] = {outRead.Get(), outWrite.Get()};
+  const int slaveFd = slave.Get();
+  const int devNullFd = devNull.Get();
 
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
@@ -80,9 +80,9 @@ SpawnResult Spawn(const std::vector<std::string>& argv,
     _exit(127);
   }
   // The child's copies are its own; these ends close here, so the reads see its end.
-  outWrite.reset();
-  slave.reset();
-  devNull.reset();
+  outWrite.Reset();
+  slave.Reset();
+  devNull.Reset();
   if (pid < 0) return result;
   result.started = true;
 
@@ -131,8 +131,8 @@ SpawnResult Spawn(const std::vector<std::string>& argv,
     pendingErr += '\n';
     SplitLines(pendingErr, result.seconds, result.errLines);
   }
-  outRead.reset();
-  terminal.reset();
+  outRead.Reset();
+  terminal.Reset();
   result.peakRssKib = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

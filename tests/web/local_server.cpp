@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "tools/support/unique_fd.h"
+#include "web/unique_fd.h"
 
 namespace zemlaro {
 
@@ -75,27 +75,27 @@ RawServer::~RawServer() {
 bool RawServer::Start() {
   State& s = *state_;
   if (s.tlsFailed || s.listenFd) return false;
-  s.listenFd.reset(socket(AF_INET, SOCK_STREAM, 0));
+  s.listenFd.Reset(socket(AF_INET, SOCK_STREAM, 0));
   if (!s.listenFd) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(s.listenFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s.listenFd.get(), 16) != 0 ||
-      getsockname(s.listenFd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    s.listenFd.reset();
+  if (bind(s.listenFd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(s.listenFd.Get(), 16) != 0 ||
+      getsockname(s.listenFd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    s.listenFd.Reset();
     return false;
   }
   s.port = ntohs(address.sin_port);
   s.acceptor = std::thread([&s] {
     while (!s.stopping) {
-      pollfd waiting{s.listenFd.get(), POLLIN, 0};
+      pollfd waiting{s.listenFd.Get(), POLLIN, 0};
       if (poll(&waiting, 1, 50) <= 0) continue;
-      UniqueFd accepted(accept(s.listenFd.get(), nullptr, nullptr));
+      UniqueFd accepted(accept(s.listenFd.Get(), nullptr, nullptr));
       if (!accepted) continue;
-      const int fd = accepted.get();
+      const int fd = accepted.Get();
       std::lock_guard lock(s.mutex);
       s.openFds.push_back(std::move(accepted));  // closed by Stop, after its thread ended
       s.connections.emplace_back([&s, fd] { s.Serve(fd); });
@@ -178,12 +178,12 @@ void RawServer::Stop() {
   std::vector<std::thread> connections;
   {
     std::lock_guard lock(s.mutex);
-    for (const UniqueFd& fd : s.openFds) shutdown(fd.get(), SHUT_RDWR);
+    for (const UniqueFd& fd : s.openFds) shutdown(fd.Get(), SHUT_RDWR);
     connections.swap(s.connections);
   }
   for (std::thread& connection : connections) connection.join();
   s.openFds.clear();
-  s.listenFd.reset();
+  s.listenFd.Reset();
 }
 
 int RawServer::Port() const { return state_->port; }

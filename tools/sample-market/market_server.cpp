@@ -28,7 +28,7 @@
 
 #include "tools/sample-market/market_api.h"
 #include "tools/support/throwaway_cert.h"
-#include "tools/support/unique_fd.h"
+#include "web/unique_fd.h"
 
 namespace zemlaro::market {
 namespace {
@@ -75,9 +75,9 @@ std::vector<UniqueFd> ServerConnections(int localPort, int remotePort) {
     if (!copy) continue;
     sockaddr_storage local{}, peer{};
     socklen_t localLen = sizeof local, peerLen = sizeof peer;
-    if (::getsockname(copy.get(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
+    if (::getsockname(copy.Get(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
     if (PortOf(local) != localPort) continue;
-    if (::getpeername(copy.get(), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
+    if (::getpeername(copy.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
     if (remotePort != -1 && PortOf(peer) != remotePort) continue;
     found.push_back(std::move(copy));
   }
@@ -169,11 +169,11 @@ std::string WriteTempFile(const std::string& content) {
   if (!fd) return {};
   size_t done = 0;
   while (done < content.size()) {
-    const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
+    const ssize_t n = ::write(fd.Get(), content.data() + done, content.size() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  fd.reset();
+  fd.Reset();
   if (done != content.size()) {
     ::unlink(path.c_str());
     return {};
@@ -506,7 +506,7 @@ void SampleMarket::State::AnswerSearch(const httplib::Request& req, httplib::Res
                                    return sink.write(body->data() + offset, half - offset);
                                  WaitStop(kResetPause);  // lets the client take in the first half
                                  if (UniqueFd conn = ConnectionOf(localPort, remotePort))
-                                   ResetConnection(conn.get());
+                                   ResetConnection(conn.Get());
                                  return false;
                                });
       return;
@@ -656,9 +656,9 @@ void SampleMarket::State::Verify(const httplib::Request& req, httplib::Response&
 void SampleMarket::State::HoldSilent(const httplib::Request& req) {
   UniqueFd conn = ConnectionOf(req.local_port, req.remote_port);
   while (!WaitStop(kPollSlice)) {
-    if (conn && PeerGone(conn.get())) break;
+    if (conn && PeerGone(conn.Get())) break;
   }
-  if (conn) ::shutdown(conn.get(), SHUT_RDWR);
+  if (conn) ::shutdown(conn.Get(), SHUT_RDWR);
 }
 
 SampleMarket::SampleMarket(MarketOptions options) : state_(std::make_unique<State>()) {
@@ -754,7 +754,7 @@ void SampleMarket::Stop() {
   if (!st.thread.joinable()) return;
   st.server->stop();  // no new connections
   // Cut every open connection first, so that answers cut short by the stop reach no client.
-  for (UniqueFd& conn : ServerConnections(st.port, -1)) ::shutdown(conn.get(), SHUT_RDWR);
+  for (UniqueFd& conn : ServerConnections(st.port, -1)) ::shutdown(conn.Get(), SHUT_RDWR);
   {
     std::lock_guard<std::mutex> lock(st.mutex);
     st.stopping = true;
