@@ -1,8 +1,8 @@
 // The desktop program: the main window on the real marketplace.
 #include "app/program.h"
-#include "web/curl_session.h"
+#include "web/program_session.h"
 
 int main() {
-  zemlaro::PrepareCurl();
+  zemlaro::PrepareSessions();
   return zemlaro::app::RunProgram(zemlaro::app::DefaultConfig());
 }

@@ -4,7 +4,7 @@
 #include "search/search_run.h"
 #include "text/text.h"
 #include "web/cookie_store.h"
-#include "web/curl_session.h"
+#include "web/program_session.h"
 
 namespace zemlaro::app {
 
@@ -32,7 +32,7 @@ struct AppConfig {
   bool legacyService = false;
   // The time and size limits every search session starts from: the real ones here,
   // short ones in the hostile-server test build. The trusted CAs come from extraCaFile.
-  CurlSettings curlLimits;
+  SessionSettings sessionLimits;
 };
 
 // The real marketplace and the author's contact hosts; the store and the settings

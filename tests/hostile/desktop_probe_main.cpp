@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   config.cookieStorePath.clear();
   config.legacyService = true;
   config.extraCaFile = argv[3];
-  config.curlLimits = hostile::ShortLimits(config.curlLimits);
+  config.sessionLimits = hostile::ShortLimits(config.sessionLimits);
   if (!app::StartProgram(config)) return 3;
   QWidget* window = MainWindow();
   if (window == nullptr) return 4;

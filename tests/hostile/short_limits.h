@@ -1,6 +1,6 @@
 // The time limits the test builds of the programs run with, in place of the real
 // ones, so that a hostile page ends within seconds. The test builds hand them to the
-// programs' own entry points (cli::CliMain, AppConfig::curlLimits); the body limit,
+// programs' own entry points (cli::CliMain, AppConfig::sessionLimits); the body limit,
 // the trusted CAs and the cancel flag stay as the program sets them.
 #pragma once
 

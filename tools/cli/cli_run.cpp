@@ -11,9 +11,9 @@
 #include "tools/cli/cli_args.h"
 #include "tools/cli/cli_output.h"
 #include "tools/cli/cli_platform.h"
-#include "tools/cli/cli_session.h"
 #include "tools/cli/cli_view.h"
 #include "web/cookie_store.h"
+#include "web/program_session.h"
 
 namespace zemlaro::cli {
 namespace {
@@ -82,7 +82,7 @@ bool NeedsSignIn(const PageReport& report) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool showProgress,
-           const SessionLimits& limits) {
+           const SessionSettings& limits) {
   const ParsedArgs parsed = ParseArgs(args);
   if (!parsed.ok) {
     WriteLine(err, "zemlaro-cli: " + parsed.error);
@@ -107,7 +107,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
 
   std::string sessionProblem;
   const std::unique_ptr<InternetSession> session =
-      MakeCliSession(limits, options.caFile, &sessionProblem);
+      MakeProgramSession(limits, options.caFile, &sessionProblem);
   if (!session) {
     WriteLine(err, "zemlaro-cli: " + sessionProblem);
     return kExitUsage;
@@ -170,7 +170,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
   return signInNeeded ? kExitSignIn : kExitOk;
 }
 
-int CliMain(int argc, char** argv, const SessionLimits& limits) {
+int CliMain(int argc, char** argv, const SessionSettings& limits) {
   PrepareSessions();
   PrepareStreams();
   return RunCli(Utf8Arguments(argc, argv), stdout, stderr, IsTerminal(stderr), limits);

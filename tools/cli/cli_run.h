@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/cli_session.h"
+#include "web/program_session.h"
 
 namespace zemlaro::cli {
 
@@ -18,11 +18,11 @@ inline constexpr int kExitSignIn = 3;  // a page needed sign-in or verification
 // when `showProgress`, "page i/N" lines go to `err`. Every session of the run starts
 // from `limits` (time and size limits; the trusted CAs come from the arguments).
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool showProgress,
-           const SessionLimits& limits);
+           const SessionSettings& limits);
 
 // The whole program: sets the session's library up, then runs the arguments over
 // stdout and stderr with `limits`. zemlaro-cli's main passes the real limits, its
 // test build short ones.
-int CliMain(int argc, char** argv, const SessionLimits& limits);
+int CliMain(int argc, char** argv, const SessionSettings& limits);
 
 }  // namespace zemlaro::cli

@@ -12,10 +12,10 @@
 
 #include "app/program.h"
 #include "tools/sample-market/market_server.h"
-#include "web/curl_session.h"
+#include "web/program_session.h"
 
 int main(int argc, char** argv) {
-  zemlaro::PrepareCurl();
+  zemlaro::PrepareSessions();
   zemlaro::market::MarketOptions options;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--login-wall") == 0) {

@@ -2,14 +2,14 @@
 // of the user's could be trusted only by turning the system's check off and doing
 // our own, which is weaker, so --cacert is refused. The CA goes into the user's Root
 // store instead, where the system's check finds it.
-#include "tools/cli/cli_session.h"
+#include "web/program_session.h"
 
-namespace zemlaro::cli {
+namespace zemlaro {
 
 void PrepareSessions() {}
 
-std::unique_ptr<InternetSession> MakeCliSession(const SessionLimits& limits,
-                                                const std::string& caFile, std::string* why) {
+std::unique_ptr<InternetSession> MakeProgramSession(const SessionSettings& limits,
+                                                    const std::string& caFile, std::string* why) {
   if (!caFile.empty()) {
     if (why) {
       *why =
@@ -21,4 +21,4 @@ std::unique_ptr<InternetSession> MakeCliSession(const SessionLimits& limits,
   return MakeWinInetSession(limits);
 }
 
-}  // namespace zemlaro::cli
+}  // namespace zemlaro
