@@ -6,7 +6,6 @@
 #include "search/table_export.h"
 
 namespace zemlaro {
-namespace {
 
 std::string CsvField(std::string_view value) {
   if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
@@ -18,6 +17,8 @@ std::string CsvField(std::string_view value) {
   out += '"';
   return out;
 }
+
+namespace {
 
 void AppendCsvLine(const std::vector<std::string>& fields, std::string* out) {
   for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -36,6 +36,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
 // RFC 4180 CSV: CRLF line ends, a field quoted (its quotes doubled) when it holds
 // , " CR or LF; optionally after a UTF-8 byte-order mark.
 std::string CsvText(const Table& table, bool byteOrderMark);
+// One CSV field: quoted, with its quotes doubled, when it holds a comma, a quote or a
+// line break; else as it is.
+std::string CsvField(std::string_view value);
 
 // An .xlsx workbook with one sheet: the header row bold and frozen, every cell a
 // text (shared string) cell so that ids stay text, each column wide enough for its

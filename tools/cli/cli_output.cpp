@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "search/table_export.h"
 #include "text/codepage.h"
 #include "tools/cli/utf8.h"
 #include "tools/support/escape.h"
@@ -23,17 +24,6 @@ std::string TsvField(std::string_view value) {
   for (char& c : out) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
-  return out;
-}
-
-std::string CsvField(std::string_view value) {
-  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
-  std::string out = "\"";
-  for (const char c : value) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
   return out;
 }
 

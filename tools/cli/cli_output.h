@@ -28,7 +28,6 @@ std::string FormatRows(const std::vector<Row>& rows, OutputFormat format,
 
 // One field of each format, from UTF-8.
 std::string TsvField(std::string_view value);    // tab, CR and LF each become one space
-std::string CsvField(std::string_view value);    // quoted when it holds , " CR or LF
 std::string JsonString(std::string_view value);  // with its quotes
 
 // Why a page added no row, one line without its line end; empty when it added rows.
