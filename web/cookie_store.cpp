@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 
+#include "web/cookie_jar.h"
 #include "web/curl_handles.h"
 #include "web/curl_session.h"
 #include "web/curl_share.h"
@@ -88,33 +89,6 @@ std::optional<StoredCookie> CookieOfLine(std::string_view line) {
   return cookie;
 }
 
-bool FitsALine(std::string_view field) {
-  return field.find_first_of(std::string_view("\t\r\n\0", 4)) == std::string_view::npos;
-}
-
-// The cookie as a line of a cookie file; none when a field would break the line.
-std::optional<std::string> LineOfCookie(const StoredCookie& cookie) {
-  std::string_view domain = cookie.domain;
-  if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
-  if (domain.empty() || cookie.name.empty() || cookie.path.empty()) return std::nullopt;
-  for (std::string_view field : {domain, std::string_view(cookie.path),
-                                 std::string_view(cookie.name), std::string_view(cookie.value)}) {
-    if (!FitsALine(field)) return std::nullopt;
-  }
-  std::string line = cookie.httpOnly ? std::string(kHttpOnlyPrefix) : std::string();
-  if (!cookie.hostOnly) line += '.';
-  line.append(domain);
-  line += cookie.hostOnly ? "\tFALSE\t" : "\tTRUE\t";
-  line += cookie.path;
-  line += cookie.secure ? "\tTRUE\t" : "\tFALSE\t";
-  line += std::to_string(cookie.expires);
-  line += '\t';
-  line += cookie.name;
-  line += '\t';
-  line += cookie.value;
-  return line;
-}
-
 // What libcurl's engine makes of one cookie-file line, on a handle with a store of
 // its own that is left empty again; none when the engine refuses the line.
 std::optional<StoredCookie> ParsedByLibcurl(CURL* scratch, const std::string& line) {
@@ -152,7 +126,7 @@ void RemoveWhere(const std::function<bool(const StoredCookie&)>& goes) {
   for (StoredCookie cookie : StoredCookies()) {
     if (!goes(cookie)) continue;
     cookie.expires = kLongAgo;
-    if (const std::optional<std::string> line = LineOfCookie(cookie)) {
+    if (const std::optional<std::string> line = FileLineOfCookie(cookie)) {
       curl_easy_setopt(store.get(), CURLOPT_COOKIELIST, line->c_str());
     }
   }
@@ -299,7 +273,7 @@ std::vector<StoredCookie> StoredCookies() {
 }
 
 bool PutCookie(const StoredCookie& cookie) {
-  const std::optional<std::string> line = LineOfCookie(cookie);
+  const std::optional<std::string> line = FileLineOfCookie(cookie);
   const EasyHandle scratch = NewEasy();
   if (!line || !scratch) return false;
   const std::optional<StoredCookie> parsed = ParsedByLibcurl(scratch.get(), *line);

@@ -14,6 +14,7 @@
 #include "web/curl_handles.h"
 #include "web/curl_share.h"
 #include "web/large_buffer.h"
+#include "web/session_text.h"
 
 namespace zemlaro {
 
@@ -66,27 +67,6 @@ namespace {
 CURLcode NoKeyLog(CURL*, void* sslContext, void*) {
   SSL_CTX_set_keylog_callback(static_cast<SSL_CTX*>(sslContext), nullptr);
   return CURLE_OK;
-}
-
-Text Seconds(std::chrono::milliseconds time) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", static_cast<double>(time.count()) / 1000.0);
-  return text;
-}
-
-Text SizeText(std::size_t bytes) {
-  char text[48];
-  if (bytes % (1u << 20) == 0) {
-    std::snprintf(text, sizeof text, "%zu MiB", bytes >> 20);
-  } else {
-    std::snprintf(text, sizeof text, "%zu bytes", bytes);
-  }
-  return text;
-}
-
-bool IsHostByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-         c == '-' || c == '_';
 }
 
 // The request target as sent; spaces and control bytes, which would break the
